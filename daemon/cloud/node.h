@@ -1,0 +1,22 @@
+// Acceleration nodes offered to the logged-in account: the ten-entry node table and its selection.
+#pragma once
+#include <cstdint>
+
+#define ZND_NODE_TABLE_SIZE 10
+
+struct AccNodeServer {
+    uint32_t id;            // 0 marks an empty entry
+    char cSvrIpv4[32];
+    char cSvrName[32];
+    char cOpenVpnDev[16];
+    int8_t level;
+    uint32_t ulOpenVpnPort;
+    uint32_t protocal;
+    int8_t update;
+    uint16_t pingSeq;
+    uint32_t ping;
+};
+
+// The entry that the node id (or, failing that, the name) selects; nullptr for none.
+AccNodeServer *ZND_MatchAccNode(uint32_t id, const char *name);
+void ZND_NodeTableClear();

@@ -1,0 +1,59 @@
+// UCI option access: one look-up per call, nothing cached.
+#include "config/uci.h"
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include "core/log.h"
+#include "core/result.h"
+#include "platform/uci_store.h"
+
+namespace {
+
+// "package.section.option", cut to 254 characters like the original address buffer.
+void compose_address(char (&addr)[255], const char *package, const char *section, const char *option)
+{
+    snprintf(addr, sizeof addr, "%s.%s.%s", package, section, option);
+}
+
+} // namespace
+
+uint32_t UCI_GetCfgInfo(const char *package, const char *section, const char *option, char *out, size_t size)
+{
+    if (!package || !section || !option || !out || size == 0) {
+        ZND_ERROR("the argument point is NULL!!");
+        return ZND_ERR_COMMON;
+    }
+    char addr[255];
+    compose_address(addr, package, section, option);
+    std::string value;
+    int status = ZND_UciGet(addr, &value);
+    if (status == ZND_UCI_LOOKUP_FAILED) {
+        ZND_ERROR("uci lookup ptr failed!!");
+        return ZND_ERR_COMMON;
+    }
+    if (status != ZND_UCI_COMPLETE) {
+        ZND_ERROR("This [%s] does not exist!!", addr);
+        return ZND_ERR_COMMON;
+    }
+    ZND_DBG("get the value : {%s}:[%s].", addr, value.c_str());
+    size_t n = value.size() < size - 1 ? value.size() : size - 1;
+    memcpy(out, value.data(), n);
+    out[n] = '\0';
+    return ZND_OK;
+}
+
+uint32_t UCI_SetCfgInfo(const char *package, const char *section, const char *option, const char *value)
+{
+    if (!package || !section || !option || !value) {
+        ZND_ERROR("the argument point is NULL!!");
+        return ZND_ERR_COMMON;
+    }
+    char addr[255];
+    compose_address(addr, package, section, option);
+    if (ZND_UciSet(addr, value) == ZND_UCI_LOOKUP_FAILED) {
+        ZND_ERROR("uci lookup ptr failed!!");
+        return ZND_ERR_COMMON;
+    }
+    return ZND_OK;
+}

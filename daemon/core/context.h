@@ -1,0 +1,48 @@
+// The daemon context: all long-lived state of zunarod, one instance, never freed.
+// Only the event-loop thread touches it.
+#pragma once
+#include <cstdint>
+#include <cstdio>
+#include "cloud/node.h"
+#include "config/client_record.h"
+#include "platform/bus.h"
+#include "platform/loop.h"
+#include "route/route_hash.h"
+
+#define ZND_RESOLVER_COUNT 5
+#define ZND_CLOUD_SERVER_COUNT 3
+#define ZND_ACC_MODE_COUNT 5
+
+struct ZND_Context {
+    ZND_BusObject rpcObject;
+    uint32_t curState;
+    const char *publicResolvers[ZND_RESOLVER_COUNT + 1];     // ends with nullptr
+    const char *cloudServers[ZND_CLOUD_SERVER_COUNT + 1];    // ends with nullptr
+    uint32_t accDailTimerLimit[ZND_ACC_MODE_COUNT];
+    uint16_t icmpSeq;
+    ZND_Fd broadcastWatcher;
+    ZND_BusBuf resultBuf;
+    ZND_BusContext *ubusCtx;
+    ZND_Timeout restoreTimer;
+    int32_t lastEvent;
+    int32_t debugFlag;
+    FILE *keyLogFile;
+    uint32_t accReconnCount;
+    uint32_t accDailTimerCount;
+    ZND_Timeout accTimer;
+    uint32_t curAccMode;
+    AccNodeServer nodes[ZND_NODE_TABLE_SIZE];
+    ClientRecord client;
+    ZND_BusBuf replyBuf;
+    ZND_RouteHash trafficRoutes;
+    ZND_RouteHash loginRoutes;
+};
+
+extern ZND_Context g_znd;
+
+// Puts every field back to its value at process start (tests use it between cases;
+// the daemon itself starts from the static initialisation).
+void ZND_ContextReset();
+
+ZND_RouteHash *ZND_GetLoginRouteSet();
+ZND_RouteHash *ZND_GetTrafficRouteSet();

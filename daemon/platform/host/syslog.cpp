@@ -1,0 +1,31 @@
+// Log sink of the host backend: the system log, mirrored to standard error so that a daemon
+// started by hand or by a test shows its lines even where no syslog daemon runs.
+#include "platform/syslog.h"
+
+#include <cstdio>
+#include <syslog.h>
+
+namespace {
+
+void system_sink(int priority, const char *line)
+{
+    syslog(priority, "%s", line);
+    fprintf(stderr, "<%d>%s", priority, line);
+    fflush(stderr);
+}
+
+ZND_LogSinkFn g_sink = system_sink;
+
+} // namespace
+
+ZND_LogSinkFn ZND_LogSetSink(ZND_LogSinkFn fn)
+{
+    ZND_LogSinkFn old = g_sink;
+    g_sink = fn ? fn : system_sink;
+    return old;
+}
+
+void ZND_LogWrite(int priority, const char *line)
+{
+    g_sink(priority, line);
+}

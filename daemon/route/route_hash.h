@@ -1,0 +1,30 @@
+// Route sets: destination networks as address and mask texts in a chained hash of 1024 buckets.
+#pragma once
+#include <cstdint>
+
+#define ZND_ROUTE_HASH_SIZE 1024
+#define ZND_ROUTE_TEXT_SIZE 16
+#define ZND_ROUTE_VERSION_SIZE 32
+
+struct ZND_RouteLink {
+    ZND_RouteLink *next;
+    ZND_RouteLink *prev;
+};
+
+struct ZND_RouteEntry {
+    char ip[ZND_ROUTE_TEXT_SIZE];
+    char mask[ZND_ROUTE_TEXT_SIZE];
+    ZND_RouteLink link;   // next/prev within the bucket; a bucket head is a bare link
+};
+
+struct ZND_RouteHash {
+    char version[ZND_ROUTE_VERSION_SIZE];
+    ZND_RouteLink buckets[ZND_ROUTE_HASH_SIZE];
+};
+
+uint32_t ZND_RouteHashIndex(const char *ip);
+void ZND_RouteHashInit(ZND_RouteHash *set);
+ZND_RouteEntry *ZND_RouteHashFind(ZND_RouteHash *set, const ZND_RouteEntry *key);
+ZND_RouteEntry *ZND_RouteHashAdd(ZND_RouteHash *set, const ZND_RouteEntry *src);
+void ZND_RouteHashClear(ZND_RouteHash *set);
+void ZND_RouteHashCopy(ZND_RouteHash *dst, const ZND_RouteHash *src);

@@ -1,0 +1,119 @@
+#include "harness/daemon.h"
+
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include "harness/sandbox.h"
+
+namespace {
+
+bool file_contains(const std::string &path, const std::string &text)
+{
+    return ZND_TestReadFile(path).find(text) != std::string::npos;
+}
+
+template <typename Pred> bool wait_for(int timeout_ms, Pred pred)
+{
+    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+    while (true) {
+        if (pred())
+            return true;
+        if (std::chrono::steady_clock::now() >= end)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+}
+
+int exit_code(int status)
+{
+    if (WIFEXITED(status))
+        return WEXITSTATUS(status);
+    if (WIFSIGNALED(status))
+        return 128 + WTERMSIG(status);
+    return -1;
+}
+
+} // namespace
+
+bool ZND_TestWaitUntil(int timeout_ms, bool (*pred)(const void *), const void *arg)
+{
+    return wait_for(timeout_ms, [&] { return pred(arg); });
+}
+
+DaemonProcess::DaemonProcess(std::string binary) : binary_(std::move(binary)), log_path_("/tmp/zunarod.stderr")
+{
+}
+
+DaemonProcess::~DaemonProcess()
+{
+    if (pid_ > 0)
+        Stop(SIGKILL, 5000);
+}
+
+bool DaemonProcess::Start()
+{
+    std::string path;
+    for (const auto &d : path_dirs_)
+        path += d + ":";
+    path += "/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin";
+    unlink(log_path_.c_str());
+    pid_ = fork();
+    if (pid_ < 0)
+        return false;
+    if (pid_ == 0) {
+        int fd = open(log_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND, 0644);
+        if (fd >= 0) {
+            dup2(fd, 1);
+            dup2(fd, 2);
+            close(fd);
+        }
+        setenv("PATH", path.c_str(), 1);
+        execl(binary_.c_str(), binary_.c_str(), (char *)nullptr);
+        _exit(127);
+    }
+    return true;
+}
+
+bool DaemonProcess::WaitForKeyLog(const std::string &text, int timeout_ms) const
+{
+    return wait_for(timeout_ms, [&] { return file_contains("/tmp/zunaro.log", text); });
+}
+
+bool DaemonProcess::WaitForLog(const std::string &text, int timeout_ms) const
+{
+    return wait_for(timeout_ms, [&] { return file_contains(log_path_, text); });
+}
+
+std::string DaemonProcess::Log() const
+{
+    return ZND_TestReadFile(log_path_);
+}
+
+int DaemonProcess::Wait(int timeout_ms)
+{
+    if (pid_ <= 0)
+        return -1;
+    int status = 0;
+    bool done = wait_for(timeout_ms, [&] { return waitpid(pid_, &status, WNOHANG) == pid_; });
+    if (!done)
+        return -1;
+    pid_ = -1;
+    return exit_code(status);
+}
+
+int DaemonProcess::Stop(int sig, int timeout_ms)
+{
+    if (pid_ <= 0)
+        return -1;
+    kill(pid_, sig);
+    int rc = Wait(timeout_ms);
+    if (rc == -1 && pid_ > 0) {
+        kill(pid_, SIGKILL);
+        Wait(5000);
+    }
+    return rc;
+}

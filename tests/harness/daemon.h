@@ -1,0 +1,37 @@
+// Runs the real zunarod as a child process of a sandboxed test.
+#pragma once
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+class DaemonProcess {
+public:
+    explicit DaemonProcess(std::string binary = ZND_TEST_ZUNAROD);
+    ~DaemonProcess();   // kills a daemon that is still running
+
+    // Directories put first in PATH (fake commands), before the machine's own.
+    void PrependPath(const std::string &dir) { path_dirs_.push_back(dir); }
+    bool Start();
+    pid_t pid() const { return pid_; }
+
+    // Waits until the key log holds a line containing text.
+    bool WaitForKeyLog(const std::string &text, int timeout_ms) const;
+    // Waits until the daemon's log (its standard error) holds a line containing text.
+    bool WaitForLog(const std::string &text, int timeout_ms) const;
+    std::string Log() const;
+
+    // Sends sig and waits for the exit; returns the exit code, or 128 + signal, or -1 on timeout.
+    int Stop(int sig, int timeout_ms = 10000);
+    // Waits for the exit without signalling.
+    int Wait(int timeout_ms);
+    bool Running() const { return pid_ > 0; }
+
+private:
+    std::string binary_;
+    std::string log_path_;
+    std::vector<std::string> path_dirs_;
+    pid_t pid_ = -1;
+};
+
+// Polls pred every 20 ms until it holds or timeout_ms passed.
+bool ZND_TestWaitUntil(int timeout_ms, bool (*pred)(const void *), const void *arg);

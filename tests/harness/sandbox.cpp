@@ -1,0 +1,105 @@
+#include "harness/sandbox.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sched.h>
+#include <sstream>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+bool do_mount(const char *src, const char *target, const char *type, unsigned long flags, const char *data,
+              std::string *why)
+{
+    if (mount(src, target, type, flags, data) == 0)
+        return true;
+    *why = std::string("mount ") + target + ": " + strerror(errno);
+    return false;
+}
+
+} // namespace
+
+int ZND_TestEnterSandbox(std::string *why)
+{
+    if (geteuid() != 0) {
+        *why = "needs root for namespaces";
+        return 77;
+    }
+    if (unshare(CLONE_NEWNS | CLONE_NEWNET) != 0) {
+        *why = std::string("unshare: ") + strerror(errno);
+        return 77;
+    }
+    if (!do_mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr, why))
+        return 1;
+    if (!do_mount("sandbox", "/run", "tmpfs", 0, "mode=0755", why))
+        return 1;
+    mkdir("/run/.sandbox", 0700);
+    mkdir("/run/.sandbox/etc", 0755);
+    mkdir("/run/.sandbox/work", 0755);
+    if (!do_mount("overlay", "/etc", "overlay", 0,
+                  "lowerdir=/etc,upperdir=/run/.sandbox/etc,workdir=/run/.sandbox/work", why))
+        return 1;
+    if (!do_mount("sandbox", "/tmp", "tmpfs", 0, "mode=1777", why))
+        return 1;
+    if (!do_mount("sysfs", "/sys", "sysfs", 0, nullptr, why))
+        return 1;
+    for (const char *dir : {"/etc/config", "/etc/zunaro", "/etc/openvpn", "/etc/iproute2"})
+        mkdir(dir, 0755);
+    if (ZND_TestSh("ip link set lo up") != 0) {
+        *why = "cannot bring loopback up";
+        return 1;
+    }
+    return 0;
+}
+
+bool ZND_TestWriteFile(const std::string &path, const std::string &content, int mode)
+{
+    std::ofstream f(path, std::ios::binary | std::ios::trunc);
+    if (!f)
+        return false;
+    f << content;
+    f.close();
+    return chmod(path.c_str(), (mode_t)mode) == 0;
+}
+
+std::string ZND_TestReadFile(const std::string &path)
+{
+    std::ifstream f(path, std::ios::binary);
+    std::stringstream ss;
+    ss << f.rdbuf();
+    return ss.str();
+}
+
+bool ZND_TestFileExists(const std::string &path)
+{
+    struct stat st;
+    return stat(path.c_str(), &st) == 0;
+}
+
+int ZND_TestSh(const std::string &cmd)
+{
+    int status = system(cmd.c_str());
+    if (status == -1 || !WIFEXITED(status))
+        return -1;
+    return WEXITSTATUS(status);
+}
+
+std::string ZND_TestShOut(const std::string &cmd)
+{
+    std::string out;
+    FILE *fp = popen(cmd.c_str(), "r");
+    if (!fp)
+        return out;
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, fp)) > 0)
+        out.append(buf, n);
+    pclose(fp);
+    return out;
+}
