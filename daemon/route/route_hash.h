@@ -28,3 +28,8 @@ ZND_RouteEntry *ZND_RouteHashFind(ZND_RouteHash *set, const ZND_RouteEntry *key)
 ZND_RouteEntry *ZND_RouteHashAdd(ZND_RouteHash *set, const ZND_RouteEntry *src);
 void ZND_RouteHashClear(ZND_RouteHash *set);
 void ZND_RouteHashCopy(ZND_RouteHash *dst, const ZND_RouteHash *src);
+
+// Fills e from a list item "ADDRESS:MASK" (the mask ends at the first blank). Returns 0, or -1 when
+// the item has no colon, an empty address or mask, or a text that does not fit its 16-byte field;
+// e is then left unchanged.
+int ZND_RouteEntryFromItem(ZND_RouteEntry *e, const char *item);
