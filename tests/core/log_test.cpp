@@ -1,0 +1,134 @@
+// Log line format, the debug switch, the key log and the shell runner.
+#include <csignal>
+#include <gtest/gtest.h>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+#include "core/context.h"
+#include "core/log.h"
+#include "harness/log_capture.h"
+#include "harness/sandbox.h"
+
+namespace {
+
+class LogTest : public ::testing::Test {
+protected:
+    void SetUp() override { ZND_ContextReset(); }
+    void TearDown() override { ZND_ContextReset(); }
+};
+
+int line_of_error = 0;
+void log_an_error()
+{
+    line_of_error = __LINE__ + 1;
+    ZND_ERROR("uloop init fail");
+}
+
+} // namespace
+
+TEST_F(LogTest, LinesCarryTagPriorityLineAndFunction)
+{
+    LogCapture cap;
+    log_an_error();
+    ZND_INFO("user %s, code %d", "bob", 7);
+    ASSERT_EQ(2u, cap.lines().size());
+    EXPECT_EQ(LOG_ERR, cap.lines()[0].priority);
+    EXPECT_EQ("[ZND_ERROR]  uloop init fail  [line:" + std::to_string(line_of_error) + "] [log_an_error]\n",
+              cap.lines()[0].text);
+    EXPECT_EQ(LOG_INFO, cap.lines()[1].priority);
+    EXPECT_EQ(0u, cap.lines()[1].text.find("[ZND_INFO]  user bob, code 7  [line:"));
+}
+
+TEST_F(LogTest, LongLinesAreNotCut)
+{
+    LogCapture cap;
+    std::string long_text(3000, 'x');
+    ZND_INFO("talk to server cmd: %s", long_text.c_str());
+    ASSERT_EQ(1u, cap.lines().size());
+    EXPECT_NE(std::string::npos, cap.lines()[0].text.find(long_text + "  [line:"));
+}
+
+TEST_F(LogTest, DebugLinesFollowTheSwitch)
+{
+    LogCapture cap;
+    ZND_DBG("hidden %d", 1);
+    EXPECT_EQ(0, ZND_IsDebugOn());
+    ZND_DebugOn();
+    EXPECT_EQ(1, ZND_IsDebugOn());
+    ZND_DBG("shown %d", 2);
+    ZND_DebugOff();
+    ZND_DBG("hidden %d", 3);
+    ASSERT_EQ(1u, cap.lines().size());
+    EXPECT_EQ(LOG_DEBUG, cap.lines()[0].priority);
+    EXPECT_EQ(0u, cap.lines()[0].text.find("[ZND_DBG]  shown 2  [line:"));
+}
+
+TEST_F(LogTest, SystemReturnsTheStatusWhateverSigchldDisposition)
+{
+    EXPECT_EQ(0, ZND_System("true"));
+    EXPECT_EQ(3 << 8, ZND_System("exit 3"));
+
+    struct sigaction ign = {}, before = {}, after = {};
+    ign.sa_handler = SIG_IGN;
+    sigaction(SIGCHLD, &ign, &before);
+    EXPECT_EQ(5 << 8, ZND_System("exit 5"));
+    sigaction(SIGCHLD, nullptr, &after);
+    EXPECT_EQ(SIG_IGN, after.sa_handler);
+    sigaction(SIGCHLD, &before, nullptr);
+}
+
+// The key log lives in /tmp; these run in the sandbox's private /tmp.
+class KeyLogTest : public LogTest {
+protected:
+    void SetUp() override
+    {
+        LogTest::SetUp();
+        unlink("/tmp/zunaro.log");
+    }
+};
+
+TEST_F(KeyLogTest, EntriesAreFlushedPerCallWithTimeStamp)
+{
+    ZND_KEYLOG("login failed, code: %d", 12);
+    std::string text = ZND_TestReadFile("/tmp/zunaro.log");
+    // "[Www Mmm dd hh:mm:ss yyyy]: message\n": the 24-character ctime text without its newline.
+    ASSERT_EQ('[', text[0]);
+    ASSERT_EQ(']', text[25]);
+    EXPECT_EQ(": login failed, code: 12\n", text.substr(26));
+    ZND_KEYLOG("logout");
+    text = ZND_TestReadFile("/tmp/zunaro.log");
+    EXPECT_NE(std::string::npos, text.find("]: logout\n"));
+}
+
+TEST_F(KeyLogTest, LongMessageIsCutTo1023Characters)
+{
+    std::string msg(2000, 'k');
+    ZND_KEYLOG("%s", msg.c_str());
+    std::string text = ZND_TestReadFile("/tmp/zunaro.log");
+    ASSERT_GT(text.size(), 28u);
+    EXPECT_EQ(std::string(1023, 'k') + "\n", text.substr(28));
+}
+
+TEST_F(KeyLogTest, DeletedFileKeepsTheHandleAndIsNotRecreated)
+{
+    ZND_KEYLOG("init success");
+    FILE *handle = g_znd.keyLogFile;
+    ASSERT_NE(nullptr, handle);
+    unlink("/tmp/zunaro.log");
+    ZND_KEYLOG("acc start");
+    EXPECT_EQ(handle, g_znd.keyLogFile);
+    EXPECT_FALSE(ZND_TestFileExists("/tmp/zunaro.log"));
+}
+
+TEST_F(KeyLogTest, UnopenableFileCostsOneErrorLinePerCall)
+{
+    LogCapture cap;
+    ASSERT_EQ(0, mkdir("/tmp/zunaro.log", 0755));   // a directory cannot be opened for appending
+    ZND_KEYLOG("one");
+    ZND_KEYLOG("two");
+    EXPECT_EQ(2u, cap.Count("[ZND_ERROR]  fopen log file /tmp/zunaro.log error"));
+    EXPECT_EQ(nullptr, g_znd.keyLogFile);
+    rmdir("/tmp/zunaro.log");
+    ZND_KEYLOG("three");
+    EXPECT_NE(std::string::npos, ZND_TestReadFile("/tmp/zunaro.log").find("]: three\n"));
+}
