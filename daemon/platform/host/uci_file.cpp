@@ -49,8 +49,8 @@ public:
         }
     }
 
+    // Line where the current statement starts; errors are reported there.
     int start_line() const { return start_line_; }
-    int line() const { return line_; }
     const std::string &error() const { return error_; }
 
 private:
@@ -322,7 +322,7 @@ bool UciParse(const std::string &text, UciPackage *pkg, std::string *error)
     while (!eof) {
         if (!lexer.NextStatement(&words, &eof)) {
             if (error)
-                *error = "line " + std::to_string(lexer.line()) + ": " + lexer.error();
+                *error = "line " + std::to_string(lexer.start_line()) + ": " + lexer.error();
             return false;
         }
         if (!words.empty() && !builder.Apply(words)) {
