@@ -62,6 +62,7 @@ const char kRealFile[] =
     "\toption joined abc'd e'\"f g\"\\ h\n"
     "\toption escaped \"a\\\"b\\\\c\\td\"\n"
     "\toption bare_escape semi\\;colon\\#hash\n"
+    "\toption hash_mid abc#comment 'with words'\n"
     "\toption multi 'line one\n"
     "line two'\n"
     "   \t option   spaced\t\t'x y'   \n"
@@ -97,6 +98,7 @@ TEST(UciParse, ReadsARealFileWithCommentsListsQuotesAndEscapes)
     EXPECT_EQ("abcd ef g h", Value(pkg, "vpn", "joined"));
     EXPECT_EQ("a\"b\\ctd", Value(pkg, "vpn", "escaped"));
     EXPECT_EQ("semi;colon#hash", Value(pkg, "vpn", "bare_escape"));
+    EXPECT_EQ("abc", Value(pkg, "vpn", "hash_mid"));
     EXPECT_EQ("line one\nline two", Value(pkg, "vpn", "multi"));
     EXPECT_EQ("x y", Value(pkg, "vpn", "spaced"));
     EXPECT_EQ("", Value(pkg, "vpn", "empty"));
