@@ -1,6 +1,8 @@
 // The user's account and acceleration settings from the userinfo package, and the device identity.
 #include "config/account.h"
 
+#include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -18,10 +20,33 @@ void copy_cut(char *dst, const char *src, size_t max_chars)
     dst[n] = '\0';
 }
 
-// Decimal value of a text; text that is not a number gives 0.
+// Decimal value of a text; text that is not a number gives 0. Like atoi, a negative number wraps
+// around; unlike atoi, a number beyond 32 bits gives 0 instead of undefined behaviour.
 uint32_t decimal(const char *text)
 {
-    return (uint32_t)atoi(text);
+    errno = 0;
+    char *end = nullptr;
+    long long v = strtoll(text, &end, 10);
+    if (end == text || errno == ERANGE || v < INT32_MIN || v > (long long)UINT32_MAX)
+        return 0;
+    return (uint32_t)v;
+}
+
+// The name goes into a shell command unquoted, so only characters of ordinary interface names
+// are taken; anything else could run a command of its own.
+bool is_plain_ifname(const char *name)
+{
+    size_t n = strlen(name);
+    if (n == 0 || n > 15)
+        return false;
+    for (size_t i = 0; i < n; i++) {
+        char c = name[i];
+        bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
+                  c == '-' || c == '.';
+        if (!ok)
+            return false;
+    }
+    return true;
 }
 
 } // namespace
@@ -108,6 +133,14 @@ uint32_t ZND_GetMacByIfName(const char *ifname, char *out, size_t size)
         ZND_ERROR("ifName is NULL");
         return ZND_ERR_COMMON;
     }
+    if (!out || size == 0) {
+        ZND_ERROR("the argument point is NULL!!");
+        return ZND_ERR_COMMON;
+    }
+    if (!is_plain_ifname(ifname)) {
+        ZND_ERROR("ifName [%s] is invalid", ifname);
+        return ZND_ERR_COMMON;
+    }
     char cmd[128];
     snprintf(cmd, sizeof cmd, "ifconfig %s| grep HWaddr| awk '{print $5}'| tr -d ':'| tr -d '\\n'", ifname);
     std::string output;
@@ -115,9 +148,9 @@ uint32_t ZND_GetMacByIfName(const char *ifname, char *out, size_t size)
         ZND_ERROR("popen error");
         return ZND_ERR_COMMON;
     }
-    // One line of at most 31 characters, as the original 32-byte line buffer held.
-    std::string line = output.substr(0, output.find('\n') == std::string::npos ? output.size()
-                                                                                : output.find('\n') + 1);
+    // One line of at most 31 characters: the line buffer of the MAC look-up is 32 bytes.
+    size_t eol = output.find('\n');
+    std::string line = output.substr(0, eol == std::string::npos ? eol : eol + 1);
     if (line.size() > 31)
         line.resize(31);
     if (line.empty()) {

@@ -10,7 +10,7 @@
 
 namespace {
 
-// "package.section.option", cut to 254 characters like the original address buffer.
+// "package.section.option", cut to 254 characters (the address buffer is 255 bytes).
 void compose_address(char (&addr)[255], const char *package, const char *section, const char *option)
 {
     snprintf(addr, sizeof addr, "%s.%s.%s", package, section, option);
@@ -51,8 +51,15 @@ uint32_t UCI_SetCfgInfo(const char *package, const char *section, const char *op
     }
     char addr[255];
     compose_address(addr, package, section, option);
-    if (ZND_UciSet(addr, value) == ZND_UCI_LOOKUP_FAILED) {
+    int status = ZND_UciSet(addr, value);
+    if (status == ZND_UCI_LOOKUP_FAILED) {
         ZND_ERROR("uci lookup ptr failed!!");
+        return ZND_ERR_COMMON;
+    }
+    // A value that was not stored (no such section, or the commit failed) is not a success:
+    // the tunnel drivers must not start a service on a configuration that was never written.
+    if (status != 0) {
+        ZND_ERROR("uci set [%s] failed!!", addr);
         return ZND_ERR_COMMON;
     }
     return ZND_OK;

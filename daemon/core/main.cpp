@@ -2,6 +2,7 @@
 #include <csignal>
 #include "core/client.h"
 #include "core/log.h"
+#include "platform/loop.h"
 
 int main()
 {

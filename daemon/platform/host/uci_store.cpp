@@ -1,0 +1,133 @@
+// Configuration store of the host backend: the package files under the configuration directory,
+// read on every call (nothing is cached) and committed whole after every set.
+#include "platform/uci_store.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include "platform/host/uci_commit.h"
+#include "platform/host/uci_file.h"
+
+namespace {
+
+const char kDefaultConfDir[] = "/etc/config";
+std::string g_conf_dir = kDefaultConfDir;
+
+struct Address {
+    std::string package, section, option;
+};
+
+// Exactly "package.section.option", each part a valid name; no extended syntax.
+bool parse_address(const char *text, Address *out)
+{
+    if (!text)
+        return false;
+    std::string s = text;
+    size_t a = s.find('.');
+    if (a == std::string::npos)
+        return false;
+    size_t b = s.find('.', a + 1);
+    if (b == std::string::npos)
+        return false;
+    out->package = s.substr(0, a);
+    out->section = s.substr(a + 1, b - a - 1);
+    out->option = s.substr(b + 1);
+    return UciIsValidName(out->package) && UciIsValidName(out->section) && UciIsValidName(out->option);
+}
+
+// An open package file, locked for its lifetime the way other UCI users lock it.
+class PackageFile {
+public:
+    PackageFile(const Address &addr, bool exclusive)
+    {
+        path_ = g_conf_dir + "/" + addr.package;
+        fd_ = open(path_.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd_ < 0)
+            return;
+        while (flock(fd_, exclusive ? LOCK_EX : LOCK_SH) != 0 && errno == EINTR) {
+        }
+    }
+    ~PackageFile()
+    {
+        if (fd_ >= 0)
+            close(fd_);
+    }
+    PackageFile(const PackageFile &) = delete;
+    PackageFile &operator=(const PackageFile &) = delete;
+
+    // Reads and parses the whole file; false when it cannot be read or does not parse.
+    bool Load(UciPackage *pkg)
+    {
+        if (fd_ < 0 || fstat(fd_, &st_) != 0 || !S_ISREG(st_.st_mode))
+            return false;
+        std::string text;
+        char buf[4096];
+        for (;;) {
+            ssize_t n = read(fd_, buf, sizeof buf);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0)
+                return false;
+            if (n == 0)
+                break;
+            text.append(buf, (size_t)n);
+        }
+        return UciParse(text, pkg);
+    }
+
+    bool Commit(const UciPackage &pkg) { return UciReplaceFile(path_, UciRender(pkg), st_); }
+
+private:
+    std::string path_;
+    int fd_ = -1;
+    struct stat st_ = {};
+};
+
+} // namespace
+
+int ZND_UciGet(const char *address, std::string *value)
+{
+    Address addr;
+    if (!parse_address(address, &addr))
+        return ZND_UCI_LOOKUP_FAILED;
+    PackageFile file(addr, false);
+    UciPackage pkg;
+    if (!file.Load(&pkg))
+        return ZND_UCI_LOOKUP_FAILED;
+    UciSection *sec = UciFindSection(&pkg, addr.section);
+    UciOption *opt = sec ? UciFindOption(sec, addr.option) : nullptr;
+    // A list has no single text value.
+    if (!opt || opt->isList)
+        return ZND_UCI_INCOMPLETE;
+    if (value)
+        *value = opt->values[0];
+    return ZND_UCI_COMPLETE;
+}
+
+int ZND_UciSet(const char *address, const char *value)
+{
+    Address addr;
+    if (!parse_address(address, &addr))
+        return ZND_UCI_LOOKUP_FAILED;
+    PackageFile file(addr, true);
+    UciPackage pkg;
+    if (!file.Load(&pkg))
+        return ZND_UCI_LOOKUP_FAILED;
+    UciSection *sec = UciFindSection(&pkg, addr.section);
+    if (!sec || !value)
+        return 1;
+    UciSetOption(sec, addr.option, value);
+    return file.Commit(pkg) ? 0 : 1;
+}
+
+void ZND_UciSetConfDir(const char *dir)
+{
+    g_conf_dir = dir && *dir ? dir : kDefaultConfDir;
+}
+
+const char *ZND_UciConfDir()
+{
+    return g_conf_dir.c_str();
+}
