@@ -78,8 +78,10 @@ void ZND_BusClose(ZND_BusBuf *b)
 
 void ZND_BusAddContainer(ZND_BusBuf *b, const char *name, ZND_BusType type, const ZND_BusValue &src)
 {
+    // Copy first: src may live in the same buffer, whose storage append() can move.
+    std::vector<ZND_BusValue> items = src.items;
     ZND_BusValue &v = append(b, name, type);
-    v.items = src.items;
+    v.items = std::move(items);
     if (type == ZND_BUS_ARRAY)
         for (auto &item : v.items)
             item.name.clear();
@@ -93,7 +95,7 @@ int ZND_BusParse(const ZND_BusPolicy *policy, int n, const ZND_BusValue **tb, co
         return -1;
     for (const auto &member : msg.items)
         for (int i = 0; i < n; i++)
-            if (member.name == policy[i].name &&
+            if (policy[i].name && member.name == policy[i].name &&
                 (policy[i].type == ZND_BUS_UNSPEC || policy[i].type == member.type))
                 tb[i] = &member;
     return 0;

@@ -1,0 +1,610 @@
+// The host bus served from the event loop of this test process, called by the real zunaroctl
+// and by raw clients. Runs in the sandbox: sockets live under an empty /var/run.
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <functional>
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include "harness/fake_clock.h"
+#include "harness/sandbox.h"
+#include "platform/bus.h"
+#include "platform/bus_client.h"
+#include "platform/bus_value_util.h"
+#include "platform/host/bus_wire.h"
+#include "platform/loop.h"
+
+namespace {
+
+const char kSock[] = "/var/run/bus-test.sock";
+
+int g_echo_calls;
+int g_second_reply_status;
+
+int Echo(ZND_BusContext *ctx, ZND_BusObject *, ZND_BusRequest *req, const char *, const ZND_BusValue *msg)
+{
+    g_echo_calls++;
+    return ZND_BusSendReply(ctx, req, *msg);
+}
+
+int Status(ZND_BusContext *ctx, ZND_BusObject *, ZND_BusRequest *req, const char *method, const ZND_BusValue *)
+{
+    ZND_BusBuf b;
+    ZND_BusBufInit(&b);
+    ZND_BusAddString(&b, "status", "3");
+    ZND_BusAddString(&b, "status", "LOGIN_OK");
+    ZND_BusAddString(&b, "method", method);
+    ZND_BusSendReply(ctx, req, b.root);
+    ZND_BusBufFree(&b);
+    return 0;
+}
+
+int Silent(ZND_BusContext *, ZND_BusObject *, ZND_BusRequest *, const char *, const ZND_BusValue *)
+{
+    return 0;
+}
+
+int Slow(ZND_BusContext *ctx, ZND_BusObject *, ZND_BusRequest *req, const char *, const ZND_BusValue *)
+{
+    usleep(1500 * 1000);
+    ZND_BusBuf b;
+    ZND_BusBufInit(&b);
+    ZND_BusAddInt32(&b, "done", 1);
+    ZND_BusSendReply(ctx, req, b.root);
+    ZND_BusBufFree(&b);
+    return 0;
+}
+
+int Denied(ZND_BusContext *, ZND_BusObject *, ZND_BusRequest *, const char *, const ZND_BusValue *)
+{
+    return ZND_BUS_STATUS_PERMISSION_DENIED;
+}
+
+int Twice(ZND_BusContext *ctx, ZND_BusObject *, ZND_BusRequest *req, const char *, const ZND_BusValue *)
+{
+    ZND_BusBuf b;
+    ZND_BusBufInit(&b);
+    ZND_BusAddString(&b, "reply", "first");
+    ZND_BusSendReply(ctx, req, b.root);
+    ZND_BusBufInit(&b);
+    ZND_BusAddString(&b, "reply", "second");
+    g_second_reply_status = ZND_BusSendReply(ctx, req, b.root);
+    ZND_BusBufFree(&b);
+    return 0;
+}
+
+const ZND_BusMethod kMethods[] = {
+    {"echo", Echo}, {"status", Status}, {"silent", Silent}, {"slow", Slow}, {"denied", Denied}, {"twice", Twice},
+};
+ZND_BusObject g_test = {"test", "test", kMethods, 6};
+ZND_BusObject g_other = {"other", "other", kMethods, 1};
+
+// Runs the loop until done() holds (checked every 5 ms) or timeout_ms passed.
+std::function<bool()> g_done;
+int64_t g_deadline;
+bool g_met;
+
+void Poll(ZND_Timeout *t)
+{
+    if (g_done()) {
+        g_met = true;
+        ZND_LoopCancel();
+    } else if (ZND_LoopNow() >= g_deadline) {
+        ZND_LoopCancel();
+    } else {
+        ZND_TimeoutSet(t, 5);
+    }
+}
+
+bool Serve(std::function<bool()> done, int timeout_ms)
+{
+    g_done = std::move(done);
+    g_met = false;
+    g_deadline = ZND_LoopNow() + timeout_ms;
+    ZND_Timeout t = {};
+    t.cb = Poll;
+    ZND_TimeoutSet(&t, 0);
+    ZND_LoopRun();
+    ZND_TimeoutCancel(&t);
+    return g_met;
+}
+
+void ServeFor(int ms)
+{
+    int64_t until = ZND_LoopNow() + ms;
+    Serve([until] { return ZND_LoopNow() >= until; }, ms + 1000);
+}
+
+// Forks; the child runs fn and exits with its value while the loop serves. Returns the exit code.
+int RunChild(const std::function<int()> &fn, int timeout_ms = 20000)
+{
+    fflush(nullptr);
+    pid_t pid = fork();
+    if (pid == 0)
+        _exit(fn());
+    int status = 0;
+    if (!Serve([&] { return waitpid(pid, &status, WNOHANG) == pid; }, timeout_ms)) {
+        kill(pid, SIGKILL);
+        waitpid(pid, &status, 0);
+        return -1;
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+struct CtlResult {
+    int exit;
+    std::string out;
+    std::string err;
+};
+
+CtlResult Ctl(const std::vector<std::string> &args)
+{
+    std::vector<std::string> argv_s = {ZND_TEST_ZUNAROCTL};
+    argv_s.insert(argv_s.end(), args.begin(), args.end());
+    std::vector<char *> argv;
+    for (auto &a : argv_s)
+        argv.push_back(&a[0]);
+    argv.push_back(nullptr);
+    CtlResult r;
+    r.exit = RunChild([&] {
+        int out = open("/tmp/ctl.out", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        int err = open("/tmp/ctl.err", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        dup2(out, 1);
+        dup2(err, 2);
+        execv(argv[0], argv.data());
+        return 127;
+    });
+    r.out = ZND_TestReadFile("/tmp/ctl.out");
+    r.err = ZND_TestReadFile("/tmp/ctl.err");
+    return r;
+}
+
+int RawConnect(const char *path)
+{
+    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0);
+    struct sockaddr_un addr = {};
+    addr.sun_family = AF_UNIX;
+    strcpy(addr.sun_path, path);
+    if (connect(fd, (struct sockaddr *)&addr, sizeof addr) != 0) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// Sends all of data from a non-blocking socket, letting the loop serve while the socket is full.
+bool RawSend(int fd, const std::string &data)
+{
+    size_t off = 0;
+    return Serve(
+        [&] {
+            for (;;) {
+                if (off == data.size())
+                    return true;
+                ssize_t n = send(fd, data.data() + off, data.size() - off, MSG_NOSIGNAL);
+                if (n <= 0)
+                    return false;
+                off += (size_t)n;
+            }
+        },
+        10000);
+}
+
+// Reads one answer line (without its newline) while the loop serves; "" when none came.
+std::string RawAnswer(int fd, int timeout_ms = 10000)
+{
+    std::string line;
+    bool eof = false;
+    Serve(
+        [&] {
+            char buf[65536];
+            for (;;) {
+                ssize_t n = recv(fd, buf, sizeof buf, 0);
+                if (n == 0)
+                    eof = true;
+                if (n <= 0)
+                    return eof || line.find('\n') != std::string::npos;
+                line.append(buf, (size_t)n);
+            }
+        },
+        timeout_ms);
+    size_t nl = line.find('\n');
+    return nl == std::string::npos ? "" : line.substr(0, nl);
+}
+
+// True when the server closed the connection (after any answer it sent).
+bool RawClosed(int fd)
+{
+    char buf[4096];
+    for (;;) {
+        ssize_t n = recv(fd, buf, sizeof buf, 0);
+        if (n == 0)
+            return true;
+        if (n < 0)
+            return false;
+    }
+}
+
+class BusTransport : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        alarm(60);   // a loop that blocks on a client ends the test instead of hanging it
+        g_echo_calls = 0;
+        ASSERT_EQ(ZND_LoopInit(), 0);
+        ctx_ = ZND_BusConnect(kSock);
+        ASSERT_NE(ctx_, nullptr);
+        ASSERT_EQ(ZND_BusAddObject(ctx_, &g_test), ZND_BUS_STATUS_OK);
+        ASSERT_EQ(ZND_BusAddObject(ctx_, &g_other), ZND_BUS_STATUS_OK);
+        ZND_BusAddUloop(ctx_);
+    }
+    void TearDown() override
+    {
+        ZND_BusFree(ctx_);
+        ZND_LoopDone();
+        alarm(0);
+    }
+    ZND_BusContext *ctx_ = nullptr;
+};
+
+TEST_F(BusTransport, EchoPrintsTheReplyByteForByte)
+{
+    CtlResult r = Ctl({"-s", kSock, "call", "test", "echo",
+                       "{\"n\":1,\"s\":\"1\",\"neg\":-5,\"big\":5000000000,\"t\":true,\"z\":null,\"f\":1.5,"
+                       "\"esc\":\"a\\\"b\\n\",\"list\":[1,\"two\",{}],\"obj\":{\"e\":[]}}"});
+    EXPECT_EQ(r.exit, 0);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out,
+              "{\n"
+              "\t\"n\": 1,\n"
+              "\t\"s\": \"1\",\n"
+              "\t\"neg\": -5,\n"
+              "\t\"big\": 5000000000,\n"
+              "\t\"t\": true,\n"
+              "\t\"z\": null,\n"
+              "\t\"f\": 1.5,\n"
+              "\t\"esc\": \"a\\\"b\\n\",\n"
+              "\t\"list\": [\n"
+              "\t\t1,\n"
+              "\t\t\"two\",\n"
+              "\t\t{ }\n"
+              "\t],\n"
+              "\t\"obj\": {\n"
+              "\t\t\"e\": [ ]\n"
+              "\t}\n"
+              "}\n");
+    EXPECT_EQ(g_echo_calls, 1);
+
+    // Without a message the handler gets an empty table.
+    r = Ctl({"-s", kSock, "call", "test", "echo"});
+    EXPECT_EQ(r.exit, 0);
+    EXPECT_EQ(r.out, "{ }\n");
+}
+
+TEST_F(BusTransport, DuplicateKeysReachTheClient)
+{
+    CtlResult r = Ctl({"-s", kSock, "call", "test", "status"});
+    EXPECT_EQ(r.exit, 0);
+    EXPECT_EQ(r.out, "{\n\t\"status\": \"3\",\n\t\"status\": \"LOGIN_OK\",\n\t\"method\": \"status\"\n}\n");
+}
+
+TEST_F(BusTransport, HandlerWithoutReplyPrintsNothing)
+{
+    CtlResult r = Ctl({"-s", kSock, "call", "test", "silent", "{\"a\":1}"});
+    EXPECT_EQ(r.exit, 0);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "");
+}
+
+TEST_F(BusTransport, OnlyTheFirstReplyCounts)
+{
+    g_second_reply_status = 0;
+    CtlResult r = Ctl({"-s", kSock, "call", "test", "twice"});
+    EXPECT_EQ(r.exit, 0);
+    EXPECT_EQ(r.out, "{\n\t\"reply\": \"first\"\n}\n");
+    EXPECT_NE(g_second_reply_status, ZND_BUS_STATUS_OK);
+}
+
+TEST_F(BusTransport, FailedCallsExitWithTheirStatus)
+{
+    struct {
+        std::vector<std::string> args;
+        int exit;
+        const char *err;
+    } cases[] = {
+        {{"-s", kSock, "call", "nobody", "echo"}, 4, "Command failed: Not found\n"},
+        {{"-s", kSock, "call", "test", "Echo"}, 3, "Command failed: Method not found\n"},
+        {{"-s", kSock, "call", "other", "status"}, 3, "Command failed: Method not found\n"},
+        {{"-s", kSock, "call", "test", "denied"}, 6, "Command failed: Permission denied\n"},
+        {{"-s", "/var/run/nobody.sock", "call", "test", "echo"}, 10, "Command failed: Connection failed\n"},
+        {{"-s", "/var/run/no/such/dir.sock", "call", "test", "echo"}, 10, "Command failed: Connection failed\n"},
+    };
+    for (const auto &c : cases) {
+        CtlResult r = Ctl(c.args);
+        EXPECT_EQ(r.exit, c.exit) << c.args[3] << " " << c.args[4];
+        EXPECT_EQ(r.err, c.err) << c.args[3] << " " << c.args[4];
+        EXPECT_EQ(r.out, "");
+    }
+    EXPECT_EQ(g_echo_calls, 0);
+}
+
+TEST_F(BusTransport, BadMessageIsRefusedBeforeSending)
+{
+    for (const char *json : {"{\"a\":", "[1,2]", "\"text\"", "{} {}", ""}) {
+        CtlResult r = Ctl({"-s", kSock, "call", "test", "echo", json});
+        EXPECT_NE(r.exit, 0) << json;
+        EXPECT_EQ(r.err, "Failed to parse message data\n") << json;
+        EXPECT_EQ(r.out, "");
+    }
+    EXPECT_EQ(g_echo_calls, 0);
+
+    // Usage errors are not calls either.
+    for (std::vector<std::string> args : {std::vector<std::string>{"call", "test"},
+                                          std::vector<std::string>{"-t", "x", "call", "test", "echo"},
+                                          std::vector<std::string>{"frobnicate"}}) {
+        CtlResult r = Ctl(args);
+        EXPECT_NE(r.exit, 0);
+        EXPECT_NE(r.err.find("Usage"), std::string::npos);
+    }
+}
+
+TEST_F(BusTransport, SlowHandlerTimesOutAndTheServerCarriesOn)
+{
+    CtlResult r = Ctl({"-s", kSock, "-t", "1", "call", "test", "slow"});
+    EXPECT_EQ(r.exit, 7);
+    EXPECT_EQ(r.err, "Command failed: Request timed out\n");
+    EXPECT_EQ(r.out, "");
+
+    // The answer went to a client that had left; the next call is served as usual.
+    r = Ctl({"-s", kSock, "call", "test", "echo", "{\"after\":\"timeout\"}"});
+    EXPECT_EQ(r.exit, 0);
+    EXPECT_EQ(r.out, "{\n\t\"after\": \"timeout\"\n}\n");
+}
+
+TEST_F(BusTransport, ListPrintsObjectNames)
+{
+    CtlResult r = Ctl({"-s", kSock, "list"});
+    EXPECT_EQ(r.exit, 0);
+    EXPECT_EQ(r.out, "test\nother\n");
+    EXPECT_EQ(ZND_BusAddObject(ctx_, &g_other), ZND_BUS_STATUS_INVALID_ARGUMENT);
+}
+
+TEST_F(BusTransport, SilentAndPartialClientsDoNotStallOthers)
+{
+    int silent = RawConnect(kSock);
+    int partial = RawConnect(kSock);
+    ASSERT_GE(silent, 0);
+    ASSERT_GE(partial, 0);
+    ZND_BusValue msg = BusSampleMessage();
+    std::string line = ZND_BusWireCallLine("test", "echo", msg);
+    size_t half = line.size() / 2;
+    ASSERT_TRUE(RawSend(partial, line.substr(0, half)));
+
+    // Timers keep firing while both are connected.
+    ServeFor(50);
+
+    CtlResult r = Ctl({"-s", kSock, "call", "test", "echo", "{\"x\":\"y\"}"});
+    EXPECT_EQ(r.exit, 0);
+    EXPECT_EQ(r.out, "{\n\t\"x\": \"y\"\n}\n");
+    EXPECT_EQ(g_echo_calls, 1);
+
+    // The rest of the partial request arrives: it is answered from the buffered start.
+    ASSERT_TRUE(RawSend(partial, line.substr(half)));
+    std::string answer = RawAnswer(partial);
+    int status = -1;
+    bool has = false;
+    ZND_BusValue back;
+    ASSERT_TRUE(ZND_BusWireParseAnswer(answer.data(), answer.size(), &status, &back, &has)) << answer;
+    EXPECT_EQ(status, 0);
+    EXPECT_TRUE(has);
+    EXPECT_EQ(BusDiff(back, msg), "");
+    EXPECT_TRUE(RawClosed(partial));
+    EXPECT_FALSE(RawClosed(silent));
+    close(partial);
+    close(silent);
+}
+
+TEST_F(BusTransport, ClientThatDoesNotReadDoesNotStallOthers)
+{
+    // An answer far larger than a socket buffer, to a client that does not read it yet.
+    ZND_BusBuf b;
+    ZND_BusBufInit(&b);
+    ZND_BusAddString(&b, "blob", std::string(700000, 'z').c_str());
+    ZND_BusValue msg = b.root;
+    ZND_BusBufFree(&b);
+    int lazy = RawConnect(kSock);
+    ASSERT_GE(lazy, 0);
+    ASSERT_TRUE(RawSend(lazy, ZND_BusWireCallLine("test", "echo", msg)));
+    ServeFor(50);
+    EXPECT_EQ(g_echo_calls, 1);
+
+    CtlResult r = Ctl({"-s", kSock, "call", "test", "status"});
+    EXPECT_EQ(r.exit, 0);
+    EXPECT_EQ(r.out, "{\n\t\"status\": \"3\",\n\t\"status\": \"LOGIN_OK\",\n\t\"method\": \"status\"\n}\n");
+
+    std::string answer = RawAnswer(lazy);
+    int status = -1;
+    bool has = false;
+    ZND_BusValue back;
+    ASSERT_TRUE(ZND_BusWireParseAnswer(answer.data(), answer.size(), &status, &back, &has));
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(BusDiff(back, msg), "");
+    close(lazy);
+}
+
+TEST_F(BusTransport, ClientApiCarriesTypesAndLargeMessages)
+{
+    ZND_BusValue msg = BusSampleMessage();
+    msg.items.push_back(BusScalar(ZND_BUS_STRING, "blob"));
+    msg.items.back().str.assign(600000, 'q');
+    int rc = RunChild([&] {
+        ZND_BusValue reply;
+        bool replied = false;
+        if (ZND_BusClientCall(kSock, "test", "echo", msg, 5000, &reply, &replied) != 0 || !replied)
+            return 1;
+        if (!BusDiff(reply, msg).empty())
+            return 2;
+        if (ZND_BusClientCall(kSock, "test", "silent", msg, 5000, &reply, &replied) != 0 || replied)
+            return 3;
+        if (ZND_BusClientCall(kSock, "test", "slow", msg, 300, &reply, &replied) != ZND_BUS_STATUS_TIMEOUT)
+            return 4;
+        std::vector<std::string> names;
+        if (ZND_BusClientList(kSock, 5000, &names) != 0 || names != std::vector<std::string>{"test", "other"})
+            return 5;
+        ZND_BusValue array = BusScalar(ZND_BUS_ARRAY, "");
+        if (ZND_BusClientCall(kSock, "test", "echo", array, 5000, &reply, &replied) !=
+            ZND_BUS_STATUS_INVALID_ARGUMENT)
+            return 6;
+        return 0;
+    });
+    EXPECT_EQ(rc, 0);
+    EXPECT_EQ(g_echo_calls, 1);
+}
+
+TEST_F(BusTransport, MalformedRequestsAreAnsweredWithAnError)
+{
+    for (const char *req : {"garbage\n", "[\"call\",\"test\",\"echo\",[2,\"\",\"not a table\"]]\n",
+                            "[\"reboot\"]\n"}) {
+        int fd = RawConnect(kSock);
+        ASSERT_GE(fd, 0);
+        ASSERT_TRUE(RawSend(fd, req));
+        std::string answer = RawAnswer(fd);
+        int status = -1;
+        bool has = true;
+        ZND_BusValue back;
+        ASSERT_TRUE(ZND_BusWireParseAnswer(answer.data(), answer.size(), &status, &back, &has)) << req;
+        EXPECT_NE(status, 0) << req;
+        EXPECT_FALSE(has);
+        close(fd);
+    }
+    EXPECT_EQ(g_echo_calls, 0);
+}
+
+TEST_F(BusTransport, ConnectionsAreBoundedOldestDropped)
+{
+    std::vector<int> fds;
+    for (int i = 0; i < 40; i++) {
+        int fd = RawConnect(kSock);
+        ASSERT_GE(fd, 0) << i;
+        fds.push_back(fd);
+        if (i % 8 == 7)
+            ServeFor(20);   // let the server accept before the backlog fills
+    }
+    ServeFor(20);
+    EXPECT_TRUE(RawClosed(fds[0]));
+    EXPECT_FALSE(RawClosed(fds.back()));
+    CtlResult r = Ctl({"-s", kSock, "call", "test", "echo", "{\"k\":1}"});
+    EXPECT_EQ(r.exit, 0);
+    EXPECT_EQ(r.out, "{\n\t\"k\": 1\n}\n");
+    for (int fd : fds)
+        close(fd);
+}
+
+TEST_F(BusTransport, SilentClientIsDroppedAfterItsLifetime)
+{
+    int silent = RawConnect(kSock);
+    ASSERT_GE(silent, 0);
+    ServeFor(20);
+    // One pending timeout: the connection's, about half a minute away.
+    int64_t left = ZND_LoopNextDue() - ZND_LoopNow();
+    EXPECT_GT(left, 25000);
+    EXPECT_LE(left, 30000);
+    EXPECT_FALSE(RawClosed(silent));
+    {
+        FakeClock clock;
+        EXPECT_TRUE(clock.FireNext());
+        EXPECT_TRUE(RawClosed(silent));
+        while (clock.FireNext()) {
+        }
+    }
+    close(silent);
+}
+
+// Socket file handling.
+
+TEST_F(BusTransport, SocketIsOwnerOnlyAndRemovedOnFree)
+{
+    struct stat st;
+    ASSERT_EQ(lstat(kSock, &st), 0);
+    EXPECT_TRUE(S_ISSOCK(st.st_mode));
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    ZND_BusFree(ctx_);
+    ctx_ = nullptr;
+    EXPECT_FALSE(ZND_TestFileExists(kSock));
+}
+
+TEST_F(BusTransport, SecondServerOnTheSameSocketIsRefused)
+{
+    EXPECT_EQ(ZND_BusConnect(kSock), nullptr);
+    // The first server is untouched.
+    CtlResult r = Ctl({"-s", kSock, "call", "test", "echo", "{\"still\":\"here\"}"});
+    EXPECT_EQ(r.exit, 0);
+    EXPECT_EQ(r.out, "{\n\t\"still\": \"here\"\n}\n");
+}
+
+TEST_F(BusTransport, StaleSocketFileIsReplaced)
+{
+    const char *path = "/var/run/stale.sock";
+    // A socket file left behind by a server that is gone.
+    int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+    struct sockaddr_un addr = {};
+    addr.sun_family = AF_UNIX;
+    strcpy(addr.sun_path, path);
+    ASSERT_EQ(bind(fd, (struct sockaddr *)&addr, sizeof addr), 0);
+    close(fd);
+    ASSERT_TRUE(ZND_TestFileExists(path));
+
+    ZND_BusContext *ctx = ZND_BusConnect(path);
+    ASSERT_NE(ctx, nullptr);
+    ASSERT_EQ(ZND_BusAddObject(ctx, &g_test), ZND_BUS_STATUS_OK);
+    ZND_BusAddUloop(ctx);
+    CtlResult r = Ctl({"-s", path, "call", "test", "echo", "{\"fresh\":true}"});
+    EXPECT_EQ(r.exit, 0);
+    EXPECT_EQ(r.out, "{\n\t\"fresh\": true\n}\n");
+    ZND_BusFree(ctx);
+    EXPECT_FALSE(ZND_TestFileExists(path));
+}
+
+TEST_F(BusTransport, NonSocketFilesAndMissingDirectoriesFail)
+{
+    ASSERT_TRUE(ZND_TestWriteFile("/var/run/plain.sock", "keep me"));
+    EXPECT_EQ(ZND_BusConnect("/var/run/plain.sock"), nullptr);
+    EXPECT_EQ(ZND_TestReadFile("/var/run/plain.sock"), "keep me");
+    EXPECT_EQ(ZND_BusConnect("/var/run/missing/bus.sock"), nullptr);
+    EXPECT_EQ(ZND_BusConnect(("/var/run/" + std::string(200, 'x')).c_str()), nullptr);
+}
+
+TEST_F(BusTransport, ForeignFileAtThePathIsNotRemovedOnFree)
+{
+    const char *path = "/var/run/moved.sock";
+    ZND_BusContext *ctx = ZND_BusConnect(path);
+    ASSERT_NE(ctx, nullptr);
+    unlink(path);
+    ASSERT_TRUE(ZND_TestWriteFile(path, "someone else's"));
+    ZND_BusFree(ctx);
+    EXPECT_EQ(ZND_TestReadFile(path), "someone else's");
+}
+
+TEST_F(BusTransport, DefaultSocketServesZunaroctlWithoutOptions)
+{
+    ZND_BusContext *ctx = ZND_BusConnect(nullptr);
+    ASSERT_NE(ctx, nullptr);
+    EXPECT_TRUE(ZND_TestFileExists("/var/run/zunaro-bus.sock"));
+    static ZND_BusObject zunaro = {"zunaro", "zunaro", kMethods, 2};
+    ASSERT_EQ(ZND_BusAddObject(ctx, &zunaro), ZND_BUS_STATUS_OK);
+    ZND_BusAddUloop(ctx);
+    CtlResult r = Ctl({"call", "zunaro", "echo", "{\"id\":7}"});
+    EXPECT_EQ(r.exit, 0);
+    EXPECT_EQ(r.out, "{\n\t\"id\": 7\n}\n");
+    r = Ctl({"list"});
+    EXPECT_EQ(r.out, "zunaro\n");
+    ZND_BusFree(ctx);
+    EXPECT_FALSE(ZND_TestFileExists("/var/run/zunaro-bus.sock"));
+}
+
+} // namespace
