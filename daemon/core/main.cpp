@@ -2,6 +2,7 @@
 #include <csignal>
 #include "core/client.h"
 #include "core/log.h"
+#include "route/route_sync.h"
 
 int main()
 {
@@ -13,11 +14,13 @@ int main()
         return 2;
     }
     ZND_ClientInit();
+    ZND_LocalRouteTabInit();
     ZND_KEYLOG("init success");
 
     ZND_LoopRun();
 
     ZND_ClientDeinit();
+    ZND_LocalRouteTabDeinit();
     ZND_LoopDone();
     return 0;
 }
