@@ -38,7 +38,9 @@ void build_request(RouteRequest *req, const ZND_RouteEntry *e, int table, int op
     memset(req, 0, sizeof *req);
     req->n.nlmsg_len = NLMSG_LENGTH(sizeof(struct rtmsg));
     req->n.nlmsg_type = add ? RTM_NEWROUTE : RTM_DELROUTE;
-    req->n.nlmsg_flags = NLM_F_REQUEST | NLM_F_CREATE | NLM_F_EXCL;
+    // On a delete, 0x200 means NLM_F_BULK to current kernels, which refuse it for routes
+    // (EOPNOTSUPP); a delete carries no modifier flags, as with the ip tool.
+    req->n.nlmsg_flags = add ? NLM_F_REQUEST | NLM_F_CREATE | NLM_F_EXCL : NLM_F_REQUEST;
     req->r.rtm_family = AF_INET;
     req->r.rtm_dst_len = (unsigned char)ZND_MaskToPrefixLen(inet_addr(e->mask));
     req->r.rtm_table = (unsigned char)table;

@@ -62,11 +62,15 @@ void add_traffic(ZND_RouteEntry *e, void *ctx)
 uint32_t default_gateway(uint32_t *gateway)
 {
     char text[ZND_ROUTE_TEXT_SIZE];
-    if (CFGI_GetGateway(text, sizeof text) != ZND_OK) {
+    struct in_addr addr;
+    // A default route without a gateway ("default dev X") yields the device name; routes "via"
+    // its all-ones conversion would be accepted by the kernel and send traffic to the broadcast
+    // address, so it counts as no gateway.
+    if (CFGI_GetGateway(text, sizeof text) != ZND_OK || inet_pton(AF_INET, text, &addr) != 1) {
         ZND_ERROR("get default gateway failed!");
         return ZND_ERR_GATEWAY;
     }
-    *gateway = inet_addr(text);
+    *gateway = addr.s_addr;
     return ZND_OK;
 }
 

@@ -10,10 +10,13 @@
 namespace {
 
 // Expected request: header (seq left zero), route message, then the attributes.
+// Adds carry NLM_F_REQUEST|NLM_F_EXCL|NLM_F_CREATE, deletes NLM_F_REQUEST; NLM_F_ACK is added on
+// sending.
 Bytes Request(uint16_t type, uint8_t dst_len, uint8_t table, uint8_t scope, Bytes attrs)
 {
     uint32_t len = 28 + (uint32_t)attrs.size();
-    Bytes b = {(unsigned char)len, 0, 0, 0, (unsigned char)type, 0, 0x05, 0x06, 0, 0, 0, 0, 0, 0, 0, 0,
+    unsigned char flags_hi = type == 24 ? 0x06 : 0x00;
+    Bytes b = {(unsigned char)len, 0, 0, 0, (unsigned char)type, 0, 0x05, flags_hi, 0, 0, 0, 0, 0, 0, 0, 0,
                2, dst_len, 0, 0, table, 3, scope, 1, 0, 0, 0, 0};
     b.insert(b.end(), attrs.begin(), attrs.end());
     return b;

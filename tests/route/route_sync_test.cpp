@@ -83,6 +83,15 @@ TEST_F(Sync, NoGatewayStopsBeforeAnyRequest)
     EXPECT_EQ(3u, log.Count("[ZND_ERROR]  get default gateway failed!  [line:"));
 }
 
+TEST_F(Sync, DefaultRouteWithoutGatewayIsNoGateway)
+{
+    shell.On("ip route", 0, "default dev pppoe-wan scope link\n");
+    ScopedSet s;
+    s.Add("1.2.3.4", "255.255.255.255");
+    EXPECT_EQ(ZND_ERR_GATEWAY, ZND_AddAllLoginRouteToKernel(&client, &s));
+    EXPECT_TRUE(talk.requests.empty());
+}
+
 TEST_F(Sync, EmptySetOnlyEnsuresTheRule)
 {
     ScopedSet s;
