@@ -3,6 +3,7 @@
 #include "core/client.h"
 #include "core/log.h"
 #include "platform/loop.h"
+#include "route/route_sync.h"
 
 int main()
 {
@@ -14,11 +15,13 @@ int main()
         return 2;
     }
     ZND_ClientInit();
+    ZND_LocalRouteTabInit();
     ZND_KEYLOG("init success");
 
     ZND_LoopRun();
 
     ZND_ClientDeinit();
+    ZND_LocalRouteTabDeinit();
     ZND_LoopDone();
     return 0;
 }

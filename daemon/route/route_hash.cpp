@@ -86,6 +86,8 @@ void ZND_RouteHashClear(ZND_RouteHash *set)
 
 void ZND_RouteHashCopy(ZND_RouteHash *dst, const ZND_RouteHash *src)
 {
+    if (dst == src)   // would free the very entries it is about to copy
+        return;
     memcpy(dst->version, src->version, sizeof dst->version);
     free_entries(dst);
     for (int i = 0; i < ZND_ROUTE_HASH_SIZE; i++) {
@@ -93,4 +95,24 @@ void ZND_RouteHashCopy(ZND_RouteHash *dst, const ZND_RouteHash *src)
         for (const ZND_RouteLink *link = head->next; link != head; link = link->next)
             ZND_RouteHashAdd(dst, entry_of(const_cast<ZND_RouteLink *>(link)));
     }
+}
+
+void ZND_RouteHashWalk(ZND_RouteHash *set, ZND_RouteVisitFn fn, void *ctx)
+{
+    for (int i = 0; i < ZND_ROUTE_HASH_SIZE; i++) {
+        ZND_RouteLink *head = &set->buckets[i];
+        for (ZND_RouteLink *link = head->next; link != head; link = link->next)
+            fn(entry_of(link), ctx);
+    }
+}
+
+size_t ZND_RouteHashCount(const ZND_RouteHash *set)
+{
+    size_t n = 0;
+    for (int i = 0; i < ZND_ROUTE_HASH_SIZE; i++) {
+        const ZND_RouteLink *head = &set->buckets[i];
+        for (const ZND_RouteLink *link = head->next; link != head; link = link->next)
+            n++;
+    }
+    return n;
 }

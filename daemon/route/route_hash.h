@@ -1,5 +1,6 @@
 // Route sets: destination networks as address and mask texts in a chained hash of 1024 buckets.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 
 #define ZND_ROUTE_HASH_SIZE 1024
@@ -18,7 +19,7 @@ struct ZND_RouteEntry {
 };
 
 struct ZND_RouteHash {
-    char version[ZND_ROUTE_VERSION_SIZE];
+    char version[ZND_ROUTE_VERSION_SIZE];   // not terminated when the list's version fills all 32 bytes
     ZND_RouteLink buckets[ZND_ROUTE_HASH_SIZE];
 };
 
@@ -28,6 +29,12 @@ ZND_RouteEntry *ZND_RouteHashFind(ZND_RouteHash *set, const ZND_RouteEntry *key)
 ZND_RouteEntry *ZND_RouteHashAdd(ZND_RouteHash *set, const ZND_RouteEntry *src);
 void ZND_RouteHashClear(ZND_RouteHash *set);
 void ZND_RouteHashCopy(ZND_RouteHash *dst, const ZND_RouteHash *src);
+
+// Visits every entry in the fixed order: bucket 0 to 1023, insertion order within a bucket. Kernel
+// requests for a set are issued in this order. fn must not add or remove entries.
+typedef void (*ZND_RouteVisitFn)(ZND_RouteEntry *e, void *ctx);
+void ZND_RouteHashWalk(ZND_RouteHash *set, ZND_RouteVisitFn fn, void *ctx);
+size_t ZND_RouteHashCount(const ZND_RouteHash *set);
 
 // Fills e from a list item "ADDRESS:MASK" (the mask ends at the first blank). Returns 0, or -1 when
 // the item has no colon, an empty address or mask, or a text that does not fit its 16-byte field;

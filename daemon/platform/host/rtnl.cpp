@@ -1,0 +1,140 @@
+// Routing netlink over libmnl. One request at a time: it is sent with NLM_F_ACK and the call waits
+// for the kernel's acknowledgement before returning, so requests never overlap.
+#include "platform/rtnl.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <libmnl/libmnl.h>
+#include <linux/rtnetlink.h>
+#include <sys/socket.h>
+
+namespace {
+
+ZND_RtnlTalkHook g_talk_hook = nullptr;
+
+// Large enough for an error acknowledgement carrying any request we build, and for a page of
+// unrelated messages; kept off the heap so that a request costs no allocation.
+constexpr size_t kRecvBufSize = 8192;
+
+// Looks through one datagram for the answer to seq. 1 = acknowledged, -1 = refused or malformed,
+// 0 = not in this datagram.
+int scan_for_ack(const ZND_Rtnl *rth, const char *buf, int len, uint32_t seq)
+{
+    const struct nlmsghdr *h = reinterpret_cast<const struct nlmsghdr *>(buf);
+    for (; mnl_nlmsg_ok(h, len); h = mnl_nlmsg_next(h, &len)) {
+        if (h->nlmsg_pid != rth->portid || h->nlmsg_seq != seq)
+            continue;   // a late answer to an earlier request, or not ours
+        if (h->nlmsg_type != NLMSG_ERROR)
+            continue;   // no answer was asked for; only the acknowledgement matters
+        if (h->nlmsg_len < mnl_nlmsg_size(sizeof(struct nlmsgerr))) {
+            fprintf(stderr, "netlink: truncated acknowledgement\n");
+            return -1;
+        }
+        const struct nlmsgerr *err = static_cast<const struct nlmsgerr *>(mnl_nlmsg_get_payload(h));
+        if (err->error == 0)
+            return 1;
+        fprintf(stderr, "RTNETLINK answers: %s\n", strerror(-err->error));
+        errno = -err->error;
+        return -1;
+    }
+    return 0;
+}
+
+int wait_for_ack(ZND_Rtnl *rth, uint32_t seq)
+{
+    alignas(struct nlmsghdr) char buf[kRecvBufSize];
+    for (;;) {
+        ssize_t got = mnl_socket_recvfrom(rth->nl, buf, sizeof buf);
+        if (got < 0) {
+            if (errno == EINTR || errno == EAGAIN)
+                continue;
+            fprintf(stderr, "netlink receive error: %s\n", strerror(errno));
+            return -1;
+        }
+        if (got == 0) {
+            fprintf(stderr, "netlink: end of file\n");
+            return -1;
+        }
+        int found = scan_for_ack(rth, buf, (int)got, seq);
+        if (found != 0)
+            return found > 0 ? 0 : -1;
+    }
+}
+
+} // namespace
+
+int ZND_RtnlOpen(ZND_Rtnl *rth)
+{
+    rth->fd = -1;
+    rth->portid = 0;
+    rth->nl = mnl_socket_open2(NETLINK_ROUTE, SOCK_CLOEXEC);
+    if (!rth->nl) {
+        fprintf(stderr, "Cannot open netlink socket: %s\n", strerror(errno));
+        return -1;
+    }
+    if (mnl_socket_bind(rth->nl, 0, MNL_SOCKET_AUTOPID) < 0) {
+        fprintf(stderr, "Cannot bind netlink socket: %s\n", strerror(errno));
+        mnl_socket_close(rth->nl);
+        rth->nl = nullptr;
+        return -1;
+    }
+    rth->fd = mnl_socket_get_fd(rth->nl);
+    rth->portid = mnl_socket_get_portid(rth->nl);
+    rth->seq = (uint32_t)time(nullptr);
+    return 0;
+}
+
+void ZND_RtnlClose(ZND_Rtnl *rth)
+{
+    if (rth->nl)
+        mnl_socket_close(rth->nl);
+    rth->nl = nullptr;
+    rth->fd = -1;
+}
+
+int ZND_RtnlTalk(ZND_Rtnl *rth, struct nlmsghdr *n)
+{
+    n->nlmsg_seq = ++rth->seq;
+    n->nlmsg_flags |= NLM_F_ACK;
+    if (g_talk_hook)
+        return g_talk_hook(n);
+    if (!rth->nl) {
+        fprintf(stderr, "netlink: socket not open\n");
+        return -1;
+    }
+    if (mnl_socket_sendto(rth->nl, n, n->nlmsg_len) < 0) {
+        fprintf(stderr, "Cannot talk to rtnetlink: %s\n", strerror(errno));
+        return -1;
+    }
+    return wait_for_ack(rth, n->nlmsg_seq);
+}
+
+int ZND_AddAttrL(struct nlmsghdr *n, int maxlen, int type, const void *data, int alen)
+{
+    int len = (int)RTA_LENGTH(alen);
+    if (alen < 0 || (int)(NLMSG_ALIGN(n->nlmsg_len) + RTA_ALIGN(len)) > maxlen) {
+        fprintf(stderr, "netlink attribute %d does not fit in %d bytes\n", type, maxlen);
+        return -1;
+    }
+    struct rtattr *rta = reinterpret_cast<struct rtattr *>(reinterpret_cast<char *>(n) + NLMSG_ALIGN(n->nlmsg_len));
+    rta->rta_type = (unsigned short)type;
+    rta->rta_len = (unsigned short)len;
+    if (alen)
+        memcpy(RTA_DATA(rta), data, (size_t)alen);
+    n->nlmsg_len = NLMSG_ALIGN(n->nlmsg_len) + RTA_ALIGN(len);
+    return 0;
+}
+
+int ZND_AddAttr32(struct nlmsghdr *n, int maxlen, int type, uint32_t data)
+{
+    return ZND_AddAttrL(n, maxlen, type, &data, sizeof data);
+}
+
+ZND_RtnlTalkHook ZND_RtnlSetTalkHook(ZND_RtnlTalkHook hook)
+{
+    ZND_RtnlTalkHook old = g_talk_hook;
+    g_talk_hook = hook;
+    return old;
+}

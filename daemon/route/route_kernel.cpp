@@ -1,0 +1,152 @@
+// Kernel route control: one rtnetlink request per route, each acknowledged before the next.
+#include "route/route_kernel.h"
+
+#include <arpa/inet.h>
+#include <cstdio>
+#include <cstring>
+#include <linux/rtnetlink.h>
+#include <sstream>
+#include <string>
+#include "core/log.h"
+#include "core/result.h"
+#include "platform/shell.h"
+
+namespace {
+
+// Header, route message and room for the attributes; every append is bounded by its size.
+struct RouteRequest {
+    struct nlmsghdr n;
+    struct rtmsg r;
+    char attrs[1024];
+};
+static_assert(sizeof(RouteRequest) == 1052, "route request layout");
+
+// Gateway text of a "default ..." line: its third word, as long as it fits the 16-byte field.
+bool gateway_of_line(const std::string &line, std::string *gw)
+{
+    std::istringstream words(line);
+    std::string first, second, third;
+    if (!(words >> first) || first != "default" || !(words >> second >> third))
+        return false;
+    *gw = third;
+    return true;
+}
+
+void build_request(RouteRequest *req, const ZND_RouteEntry *e, int table, int op, unsigned char add_scope)
+{
+    bool add = op == ZND_ROUTE_OP_ADD;
+    memset(req, 0, sizeof *req);
+    req->n.nlmsg_len = NLMSG_LENGTH(sizeof(struct rtmsg));
+    req->n.nlmsg_type = add ? RTM_NEWROUTE : RTM_DELROUTE;
+    // On a delete, 0x200 means NLM_F_BULK to current kernels, which refuse it for routes
+    // (EOPNOTSUPP); a delete carries no modifier flags, as with the ip tool.
+    req->n.nlmsg_flags = add ? NLM_F_REQUEST | NLM_F_CREATE | NLM_F_EXCL : NLM_F_REQUEST;
+    req->r.rtm_family = AF_INET;
+    req->r.rtm_dst_len = (unsigned char)ZND_MaskToPrefixLen(inet_addr(e->mask));
+    req->r.rtm_table = (unsigned char)table;
+    req->r.rtm_protocol = RTPROT_BOOT;
+    req->r.rtm_scope = add ? add_scope : (unsigned char)RT_SCOPE_NOWHERE;
+    req->r.rtm_type = RTN_UNICAST;
+    uint32_t dst = inet_addr(e->ip);
+    ZND_AddAttrL(&req->n, sizeof *req, RTA_DST, &dst, sizeof dst);
+}
+
+void ensure_rule(const char *check_cmd, const char *add_cmd)
+{
+    if (ZND_System(check_cmd) != 0)
+        ZND_System(add_cmd);
+}
+
+} // namespace
+
+uint32_t CFGI_GetGateway(char *out, size_t size)
+{
+    std::string listing;
+    if (ZND_ShellRead("ip route", &listing) != 0) {
+        ZND_ERROR("popen error.");
+        return ZND_ERR_COMMON;
+    }
+    memset(out, 0, size);
+    std::istringstream lines(listing);
+    std::string line, gw;
+    while (std::getline(lines, line)) {
+        if (gateway_of_line(line, &gw))
+            break;
+    }
+    // A word that does not fit the 16-byte gateway field, or the caller's buffer, is no gateway.
+    if (gw.empty() || gw.size() >= ZND_ROUTE_TEXT_SIZE || gw.size() >= size)
+        return ZND_ERR_COMMON;
+    memcpy(out, gw.c_str(), gw.size() + 1);
+    return ZND_OK;
+}
+
+int ZND_MaskToPrefixLen(uint32_t mask)
+{
+    uint32_t m = ntohl(mask);
+    int len = 0;
+    while (len < 32 && (m & (0x80000000u >> len)))
+        len++;
+    return len;
+}
+
+uint32_t ZND_OpenNlSocket(ZND_Rtnl *rth)
+{
+    rth->fd = -1;
+    if (ZND_RtnlOpen(rth) < 0) {
+        ZND_ERROR("open route device failed!!");
+        return ZND_ERR_NETLINK_OPEN;
+    }
+    return ZND_OK;
+}
+
+void ZND_CloseNlSocket(ZND_Rtnl *rth)
+{
+    ZND_RtnlClose(rth);
+}
+
+void ZND_LoginRouteRuleInit()
+{
+    ensure_rule("ip rule list | grep -q login", "ip rule add from all lookup login pref 99");
+}
+
+void ZND_TrafficRouteRuleInit()
+{
+    ensure_rule("ip rule list | grep -q traffic", "ip rule add fwmark 1 table traffic pref 100");
+}
+
+uint32_t ZND_LoginRouteCtrl(ZND_Rtnl *rth, const ZND_RouteEntry *e, uint32_t gateway, int op)
+{
+    RouteRequest req;
+    build_request(&req, e, ZND_LOGIN_ROUTE_TABLE, op, RT_SCOPE_UNIVERSE);
+    if (op == ZND_ROUTE_OP_ADD)
+        ZND_AddAttrL(&req.n, sizeof req, RTA_GATEWAY, &gateway, sizeof gateway);
+    if (ZND_RtnlTalk(rth, &req.n) < 0) {
+        ZND_DBG("login route(%x:%x) handle failed!", ntohl(inet_addr(e->ip)), ntohl(inet_addr(e->mask)));
+        return ZND_ERR_COMMON;
+    }
+    return ZND_OK;
+}
+
+uint32_t ZND_TrafficRouteCtrl(ZND_Rtnl *rth, int ifindex, const ZND_RouteEntry *e, int op)
+{
+    RouteRequest req;
+    build_request(&req, e, ZND_TRAFFIC_ROUTE_TABLE, op, RT_SCOPE_LINK);
+    if (op == ZND_ROUTE_OP_ADD)
+        ZND_AddAttr32(&req.n, sizeof req, RTA_OIF, (uint32_t)ifindex);
+    if (ZND_RtnlTalk(rth, &req.n) < 0) {
+        ZND_DBG("traffic route(%x:%x, ifIndex:%d) handle failed!", ntohl(inet_addr(e->ip)),
+                ntohl(inet_addr(e->mask)), ifindex);
+        return ZND_ERR_COMMON;
+    }
+    return ZND_OK;
+}
+
+int ZND_LoginRouteTabIsEmpty()
+{
+    return ZND_System("ip route show table login| head -n 1| grep dev > /dev/null") != 0 ? 1 : 0;
+}
+
+int ZND_TrafficRouteTabIsEmpty()
+{
+    return ZND_System("ip route show table traffic| head -n 1| grep dev > /dev/null") != 0 ? 1 : 0;
+}

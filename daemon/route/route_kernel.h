@@ -1,0 +1,33 @@
+// Single routes in the kernel tables `login` (252, via the default gateway) and `traffic` (251,
+// through the tunnel device), their policy rules, the default gateway and table-empty checks.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include "platform/rtnl.h"
+#include "route/route_hash.h"
+
+#define ZND_LOGIN_ROUTE_TABLE 252
+#define ZND_TRAFFIC_ROUTE_TABLE 251
+#define ZND_ROUTE_OP_ADD 1
+#define ZND_ROUTE_OP_DEL 2
+
+// Gateway text of the first default route of "ip route" into out (callers pass 16 bytes).
+// 0, or 2 with out cleared when there is none or it does not fit.
+uint32_t CFGI_GetGateway(char *out, size_t size);
+// Leading one bits of a netmask given in network byte order (as inet_addr returns it).
+int ZND_MaskToPrefixLen(uint32_t mask);
+
+uint32_t ZND_OpenNlSocket(ZND_Rtnl *rth);
+void ZND_CloseNlSocket(ZND_Rtnl *rth);
+
+// Add the policy rule of the table unless "ip rule list" already mentions the table.
+void ZND_LoginRouteRuleInit();
+void ZND_TrafficRouteRuleInit();
+
+// op 1 adds, anything else deletes; 0 on success, 2 when the kernel refused or did not answer.
+uint32_t ZND_LoginRouteCtrl(ZND_Rtnl *rth, const ZND_RouteEntry *e, uint32_t gateway, int op);
+uint32_t ZND_TrafficRouteCtrl(ZND_Rtnl *rth, int ifindex, const ZND_RouteEntry *e, int op);
+
+// 1 when the table lists no route, else 0.
+int ZND_LoginRouteTabIsEmpty();
+int ZND_TrafficRouteTabIsEmpty();

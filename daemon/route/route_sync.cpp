@@ -1,0 +1,201 @@
+// Route synchronisation. Each operation owns one rtnetlink handle for its duration, looks up the
+// gateway or tunnel device once, and walks the set in its fixed order. Single-route failures are
+// summed and reported at the end; routes already installed stay.
+#include "route/route_sync.h"
+
+#include <arpa/inet.h>
+#include <cstdlib>
+#include <net/if.h>
+#include "core/context.h"
+#include "core/log.h"
+#include "core/paths.h"
+#include "core/result.h"
+#include "platform/rtnl.h"
+#include "route/route_file.h"
+#include "route/route_kernel.h"
+
+namespace {
+
+struct LoginWalk {
+    ZND_Rtnl *rth;
+    uint32_t gateway;
+    ZND_RouteHash *other;   // add new / delete not used: entries present here are left alone
+    uint32_t failures;
+};
+
+struct TrafficWalk {
+    ZND_Rtnl *rth;
+    int ifindex;
+    uint32_t failures;
+};
+
+void add_login(ZND_RouteEntry *e, void *ctx)
+{
+    LoginWalk *w = static_cast<LoginWalk *>(ctx);
+    w->failures += ZND_LoginRouteCtrl(w->rth, e, w->gateway, ZND_ROUTE_OP_ADD);
+}
+
+void add_login_if_new(ZND_RouteEntry *e, void *ctx)
+{
+    LoginWalk *w = static_cast<LoginWalk *>(ctx);
+    if (ZND_RouteHashFind(w->other, e))
+        return;
+    ZND_DBG("new login route(%s/%s) need add to kernel", e->ip, e->mask);
+    w->failures += ZND_LoginRouteCtrl(w->rth, e, w->gateway, ZND_ROUTE_OP_ADD);
+}
+
+void del_login_if_unused(ZND_RouteEntry *e, void *ctx)
+{
+    LoginWalk *w = static_cast<LoginWalk *>(ctx);
+    if (ZND_RouteHashFind(w->other, e))
+        return;
+    ZND_DBG("del not used login route(%s/%s) from kernel", e->ip, e->mask);
+    w->failures += ZND_LoginRouteCtrl(w->rth, e, w->gateway, ZND_ROUTE_OP_DEL);
+}
+
+void add_traffic(ZND_RouteEntry *e, void *ctx)
+{
+    TrafficWalk *w = static_cast<TrafficWalk *>(ctx);
+    w->failures += ZND_TrafficRouteCtrl(w->rth, w->ifindex, e, ZND_ROUTE_OP_ADD);
+}
+
+uint32_t default_gateway(uint32_t *gateway)
+{
+    char text[ZND_ROUTE_TEXT_SIZE];
+    struct in_addr addr;
+    // A default route without a gateway ("default dev X") yields the device name; routes "via"
+    // its all-ones conversion would be accepted by the kernel and send traffic to the broadcast
+    // address, so it counts as no gateway.
+    if (CFGI_GetGateway(text, sizeof text) != ZND_OK || inet_pton(AF_INET, text, &addr) != 1) {
+        ZND_ERROR("get default gateway failed!");
+        return ZND_ERR_GATEWAY;
+    }
+    *gateway = addr.s_addr;
+    return ZND_OK;
+}
+
+// Gateway, handle, optional policy rule, then one walk over set. Returns the walk's failure sum
+// in *failures, or the code that stopped it before any request.
+uint32_t walk_login(ZND_RouteHash *set, ZND_RouteHash *other, ZND_RouteVisitFn fn, bool ensure_rule,
+                    uint32_t *failures)
+{
+    LoginWalk w = {nullptr, 0, other, 0};
+    uint32_t rc = default_gateway(&w.gateway);
+    if (rc != ZND_OK)
+        return rc;
+    ZND_Rtnl rth;
+    rc = ZND_OpenNlSocket(&rth);
+    if (rc != ZND_OK)
+        return rc;
+    if (ensure_rule)
+        ZND_LoginRouteRuleInit();
+    w.rth = &rth;
+    ZND_RouteHashWalk(set, fn, &w);
+    ZND_CloseNlSocket(&rth);
+    *failures = w.failures;
+    return ZND_OK;
+}
+
+uint32_t login_add_result(uint32_t rc, uint32_t failures)
+{
+    if (rc != ZND_OK)
+        return rc;
+    if (failures) {
+        ZND_ERROR("login route table add failed!");
+        return ZND_ERR_LOGIN_ROUTE_ADD;
+    }
+    return ZND_OK;
+}
+
+uint32_t flush_table(const char *info, const char *cmd, uint32_t fail_code)
+{
+    ZND_INFO("%s", info);
+    // Only a shell that cannot be started counts; a table that does not exist yet is empty.
+    return ZND_System(cmd) < 0 ? fail_code : ZND_OK;
+}
+
+} // namespace
+
+void ZND_LocalRouteTabInit()
+{
+    ZND_RouteHash *login = ZND_GetLoginRouteSet();
+    ZND_RouteHashInit(login);
+    if (CFGI_ReadLoginRouteFromJsonFile(ZND_PATH_LOGIN_ROUTE_LIST, login) != ZND_OK) {
+        ZND_ERROR("read login route file fail");
+        exit(1);
+    }
+    ZND_RouteHash *traffic = ZND_GetTrafficRouteSet();
+    ZND_RouteHashInit(traffic);
+    if (CFGI_ReadTrafficRouteFromJsonFile(ZND_PATH_TRAFFIC_ROUTE_LIST, traffic) != ZND_OK) {
+        ZND_ERROR("read traffic route file fail");
+        exit(1);
+    }
+    ZND_INFO("local route table init ok");
+}
+
+void ZND_LocalRouteTabDeinit()
+{
+    ZND_RouteHashClear(ZND_GetLoginRouteSet());
+    ZND_RouteHashClear(ZND_GetTrafficRouteSet());
+    ZND_INFO("route table deinit ok");
+}
+
+uint32_t ZND_AddAllLoginRouteToKernel(ClientRecord *, ZND_RouteHash *set)
+{
+    uint32_t failures = 0;
+    uint32_t rc = walk_login(set, nullptr, add_login, true, &failures);
+    return login_add_result(rc, failures);
+}
+
+uint32_t ZND_AddAllTrafficRouteToKernel(ClientRecord *client, ZND_RouteHash *set)
+{
+    TrafficWalk w = {nullptr, (int)if_nametoindex(client->accTun), 0};
+    if (w.ifindex == 0) {
+        ZND_ERROR("get dev(%s) index(0) failed!", client->accTun);
+        return ZND_ERR_TRAFFIC_IFINDEX;
+    }
+    ZND_Rtnl rth;
+    uint32_t rc = ZND_OpenNlSocket(&rth);
+    if (rc != ZND_OK)
+        return rc;
+    ZND_TrafficRouteRuleInit();
+    w.rth = &rth;
+    ZND_RouteHashWalk(set, add_traffic, &w);
+    ZND_CloseNlSocket(&rth);
+    if (w.failures) {
+        ZND_ERROR("traffic route table add failed!");
+        return ZND_ERR_TRAFFIC_ROUTE_ADD;
+    }
+    return ZND_OK;
+}
+
+uint32_t ZND_DelAllLoginRouteFromKernel()
+{
+    return flush_table("del kernel login route table", "ip route flush table login", ZND_ERR_LOGIN_ROUTE_DEL);
+}
+
+uint32_t ZND_DelAllTrafficRouteFromKernel()
+{
+    return flush_table("del kernel traffic route table", "ip route flush table traffic",
+                       ZND_ERR_TRAFFIC_ROUTE_DEL);
+}
+
+uint32_t ZND_AddNewLoginRouteToKernel(ZND_RouteHash *newSet, ZND_RouteHash *curSet)
+{
+    uint32_t failures = 0;
+    uint32_t rc = walk_login(newSet, curSet, add_login_if_new, true, &failures);
+    return login_add_result(rc, failures);
+}
+
+uint32_t ZND_DelNotUsedLoginRouteFromKernel(ZND_RouteHash *newSet, ZND_RouteHash *curSet)
+{
+    uint32_t failures = 0;
+    uint32_t rc = walk_login(curSet, newSet, del_login_if_unused, false, &failures);
+    if (rc != ZND_OK)
+        return rc;
+    if (failures) {
+        ZND_ERROR("login route table del failed!");
+        return ZND_ERR_LOGIN_ROUTE_DEL;
+    }
+    return ZND_OK;
+}

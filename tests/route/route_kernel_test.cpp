@@ -1,0 +1,232 @@
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include "core/context.h"
+#include "core/log.h"
+#include "harness/fake_shell.h"
+#include "harness/log_capture.h"
+#include "route/route_kernel.h"
+#include "route/route_test_util.h"
+
+namespace {
+
+// Expected request: header (seq left zero), route message, then the attributes.
+// Adds carry NLM_F_REQUEST|NLM_F_EXCL|NLM_F_CREATE, deletes NLM_F_REQUEST; NLM_F_ACK is added on
+// sending.
+Bytes Request(uint16_t type, uint8_t dst_len, uint8_t table, uint8_t scope, Bytes attrs)
+{
+    uint32_t len = 28 + (uint32_t)attrs.size();
+    unsigned char flags_hi = type == 24 ? 0x06 : 0x00;
+    Bytes b = {(unsigned char)len, 0, 0, 0, (unsigned char)type, 0, 0x05, flags_hi, 0, 0, 0, 0, 0, 0, 0, 0,
+               2, dst_len, 0, 0, table, 3, scope, 1, 0, 0, 0, 0};
+    b.insert(b.end(), attrs.begin(), attrs.end());
+    return b;
+}
+
+Bytes WithoutSeq(Bytes b)
+{
+    for (int i = 8; i < 12; i++)
+        b[i] = 0;
+    return b;
+}
+
+uint32_t SeqOf(const Bytes &b)
+{
+    uint32_t seq;
+    memcpy(&seq, b.data() + 8, 4);
+    return seq;
+}
+
+class KernelRoute : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ZND_ContextReset();
+        ASSERT_EQ(0u, ZND_OpenNlSocket(&rth));
+    }
+    void TearDown() override
+    {
+        ZND_CloseNlSocket(&rth);
+        ZND_ContextReset();
+    }
+    ZND_Rtnl rth;
+    TalkRecorder talk;
+};
+
+TEST_F(KernelRoute, LoginAddAndDeleteBytes)
+{
+    ZND_RouteEntry e = MakeEntry("10.0.0.0", "255.0.0.0");
+    EXPECT_EQ(0u, ZND_LoginRouteCtrl(&rth, &e, inet_addr("192.168.1.1"), 1));
+    EXPECT_EQ(0u, ZND_LoginRouteCtrl(&rth, &e, inet_addr("192.168.1.1"), 2));
+    ASSERT_EQ(2u, talk.requests.size());
+    EXPECT_EQ(Request(24, 8, 252, 0, {8, 0, 1, 0, 10, 0, 0, 0, 8, 0, 5, 0, 192, 168, 1, 1}),
+              WithoutSeq(talk.requests[0]));
+    EXPECT_EQ(Request(25, 8, 252, 255, {8, 0, 1, 0, 10, 0, 0, 0}), WithoutSeq(talk.requests[1]));
+    EXPECT_EQ(SeqOf(talk.requests[0]) + 1, SeqOf(talk.requests[1]));
+}
+
+TEST_F(KernelRoute, TrafficAddAndDeleteBytes)
+{
+    ZND_RouteEntry e = MakeEntry("192.168.1.0", "255.255.255.0");
+    EXPECT_EQ(0u, ZND_TrafficRouteCtrl(&rth, 0x01020304, &e, 1));
+    EXPECT_EQ(0u, ZND_TrafficRouteCtrl(&rth, 7, &e, 2));
+    ASSERT_EQ(2u, talk.requests.size());
+    // The interface index is a host-order 32-bit number.
+    uint32_t idx = 0x01020304;
+    Bytes oif = {8, 0, 4, 0};
+    oif.insert(oif.end(), reinterpret_cast<unsigned char *>(&idx), reinterpret_cast<unsigned char *>(&idx) + 4);
+    Bytes attrs = {8, 0, 1, 0, 192, 168, 1, 0};
+    attrs.insert(attrs.end(), oif.begin(), oif.end());
+    EXPECT_EQ(Request(24, 24, 251, 253, attrs), WithoutSeq(talk.requests[0]));
+    EXPECT_EQ(Request(25, 24, 251, 255, {8, 0, 1, 0, 192, 168, 1, 0}), WithoutSeq(talk.requests[1]));
+}
+
+TEST_F(KernelRoute, UnparsableTextsBecomeAllOnes)
+{
+    ZND_RouteEntry e = MakeEntry("tun0", "255.255.255.255");
+    EXPECT_EQ(0u, ZND_LoginRouteCtrl(&rth, &e, inet_addr("eth0"), 1));
+    ASSERT_EQ(1u, talk.requests.size());
+    EXPECT_EQ(Request(24, 32, 252, 0, {8, 0, 1, 0, 255, 255, 255, 255, 8, 0, 5, 0, 255, 255, 255, 255}),
+              WithoutSeq(talk.requests[0]));
+}
+
+TEST_F(KernelRoute, RefusalGivesTwoAndDebugLineWhenSwitchedOn)
+{
+    talk.refuse_dst = inet_addr("10.0.0.0");
+    ZND_RouteEntry e = MakeEntry("10.0.0.0", "255.0.0.0");
+    LogCapture log;
+    EXPECT_EQ(2u, ZND_LoginRouteCtrl(&rth, &e, inet_addr("192.168.1.1"), 1));
+    EXPECT_TRUE(log.lines().empty());
+    ZND_DebugOn();
+    EXPECT_EQ(2u, ZND_LoginRouteCtrl(&rth, &e, inet_addr("192.168.1.1"), 2));
+    EXPECT_EQ(2u, ZND_TrafficRouteCtrl(&rth, 9, &e, 1));
+    ASSERT_EQ(2u, log.lines().size());
+    EXPECT_EQ(0u, log.lines()[0].text.find("[ZND_DBG]  login route(a000000:ff000000) handle failed!  [line:"));
+    EXPECT_EQ(0u, log.lines()[1].text.find("[ZND_DBG]  traffic route(a000000:ff000000, ifIndex:9) handle failed!"));
+}
+
+TEST(RtnlAttr, AppendIsBoundedByMaxlen)
+{
+    alignas(4) unsigned char buf[64] = {};
+    struct nlmsghdr *n = reinterpret_cast<struct nlmsghdr *>(buf);
+    n->nlmsg_len = 28;
+    EXPECT_EQ(0, ZND_AddAttr32(n, 36, 4, 5));   // exactly fills the bound
+    EXPECT_EQ(36u, n->nlmsg_len);
+    EXPECT_EQ(-1, ZND_AddAttr32(n, 43, 4, 5));
+    EXPECT_EQ(36u, n->nlmsg_len);
+    const unsigned char three[3] = {1, 2, 3};
+    EXPECT_EQ(0, ZND_AddAttrL(n, 64, 9, three, 3));   // padded to 8
+    EXPECT_EQ(44u, n->nlmsg_len);
+    EXPECT_EQ(7, buf[36]);   // rta_len counts the payload without padding
+}
+
+TEST(RtnlTalk, TransportFailureOnClosedHandle)
+{
+    ZND_Rtnl rth = {-1, nullptr, 0, 0};
+    unsigned char buf[28] = {28};
+    testing::internal::CaptureStderr();
+    EXPECT_LT(ZND_RtnlTalk(&rth, reinterpret_cast<struct nlmsghdr *>(buf)), 0);
+    testing::internal::GetCapturedStderr();
+}
+
+TEST(MaskToPrefixLen, CountsLeadingOnes)
+{
+    EXPECT_EQ(32, ZND_MaskToPrefixLen(inet_addr("255.255.255.255")));
+    EXPECT_EQ(24, ZND_MaskToPrefixLen(inet_addr("255.255.255.0")));
+    EXPECT_EQ(17, ZND_MaskToPrefixLen(inet_addr("255.255.128.0")));
+    EXPECT_EQ(1, ZND_MaskToPrefixLen(inet_addr("128.0.0.0")));
+    EXPECT_EQ(0, ZND_MaskToPrefixLen(inet_addr("0.0.0.0")));
+    EXPECT_EQ(8, ZND_MaskToPrefixLen(inet_addr("255.0.255.0")));   // cut at the first zero bit
+    EXPECT_EQ(0, ZND_MaskToPrefixLen(inet_addr("127.255.255.255")));
+}
+
+class Gateway : public ::testing::Test {
+protected:
+    void SetUp() override { ZND_ContextReset(); }
+    FakeShell shell;
+    LogCapture log;
+    char out[16];
+};
+
+TEST_F(Gateway, ThirdWordOfFirstDefaultLine)
+{
+    shell.On("ip route", 0,
+             "10.9.0.0/16 dev eth1 proto kernel scope link src 10.9.0.2\n"
+             "default via 192.168.1.1 dev eth0 proto dhcp metric 100\n"
+             "default via 10.9.0.1 dev eth1 metric 200\n");
+    EXPECT_EQ(0u, CFGI_GetGateway(out, sizeof out));
+    EXPECT_STREQ("192.168.1.1", out);
+    EXPECT_EQ(std::vector<std::string>{"ip route"}, shell.commands());
+}
+
+TEST_F(Gateway, DeviceDefaultYieldsDeviceName)
+{
+    shell.On("ip route", 0, "default dev pppoe-wan scope link\n");
+    EXPECT_EQ(0u, CFGI_GetGateway(out, sizeof out));
+    EXPECT_STREQ("pppoe-wan", out);
+}
+
+TEST_F(Gateway, NoDefaultLeavesBufferCleared)
+{
+    memset(out, 'x', sizeof out);
+    shell.On("ip route", 0, "10.9.0.0/16 dev eth1 proto kernel scope link\n192.168.5.0/24 dev default-br\n");
+    EXPECT_EQ(2u, CFGI_GetGateway(out, sizeof out));
+    for (char c : out)
+        EXPECT_EQ(0, c);
+}
+
+TEST_F(Gateway, WordTooLongOrMissingIsNoGateway)
+{
+    shell.On("ip route", 0, "default via 1234567890.1234567890 dev eth0\n");
+    EXPECT_EQ(2u, CFGI_GetGateway(out, sizeof out));
+    EXPECT_STREQ("", out);
+    shell.On("ip route", 0, "default via\n");
+    EXPECT_EQ(2u, CFGI_GetGateway(out, sizeof out));
+    shell.On("ip route", 0, "default via 192.168.100.100 dev eth0\n");
+    char small[8];
+    EXPECT_EQ(2u, CFGI_GetGateway(small, sizeof small));
+    EXPECT_STREQ("", small);
+}
+
+TEST_F(Gateway, PipeFailure)
+{
+    shell.FailRead("ip route");
+    EXPECT_EQ(2u, CFGI_GetGateway(out, sizeof out));
+    EXPECT_TRUE(log.Has("[ZND_ERROR]  popen error.  [line:"));
+}
+
+class RouteShell : public ::testing::Test {
+protected:
+    void SetUp() override { ZND_ContextReset(); }
+    FakeShell shell;
+};
+
+TEST_F(RouteShell, RulesAddedOnlyWhenTableNotMentioned)
+{
+    shell.On("grep -q", FakeShell::Exit(1));
+    ZND_LoginRouteRuleInit();
+    ZND_TrafficRouteRuleInit();
+    std::vector<std::string> want = {"ip rule list | grep -q login", "ip rule add from all lookup login pref 99",
+                                     "ip rule list | grep -q traffic",
+                                     "ip rule add fwmark 1 table traffic pref 100"};
+    EXPECT_EQ(want, shell.commands());
+
+    shell.Clear();
+    shell.On("grep -q", 0);
+    ZND_LoginRouteRuleInit();
+    ZND_TrafficRouteRuleInit();
+    EXPECT_EQ(2u, shell.commands().size());
+    EXPECT_FALSE(shell.Ran("ip rule add"));
+}
+
+TEST_F(RouteShell, TableEmptyFollowsTheGrepStatus)
+{
+    shell.On("table login", FakeShell::Exit(1));
+    shell.On("table traffic", 0);
+    EXPECT_EQ(1, ZND_LoginRouteTabIsEmpty());
+    EXPECT_EQ(0, ZND_TrafficRouteTabIsEmpty());
+    std::vector<std::string> want = {"ip route show table login| head -n 1| grep dev > /dev/null",
+                                     "ip route show table traffic| head -n 1| grep dev > /dev/null"};
+    EXPECT_EQ(want, shell.commands());
+}
+
+} // namespace
