@@ -10,7 +10,10 @@
 #define CRC_POLY 0xEDB88320u
 #define LANES 5
 
-#if UINTPTR_MAX > 0xFFFFFFFFu
+/* Lane words are as wide as the machine's registers (IMGVET_CRC_WORD32 forces 32-bit words
+   on a 64-bit host, so that the 32-bit targets' path is tested too). */
+#if UINTPTR_MAX > 0xFFFFFFFFu && !defined(IMGVET_CRC_WORD32)
+#define CRC_WORD64 1
 typedef uint64_t crc_word;
 #else
 typedef uint32_t crc_word;
@@ -49,7 +52,11 @@ static inline crc_word load_word(const unsigned char *p)
     crc_word w;
     memcpy(&w, p, sizeof w);
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
-    w = sizeof w == 8 ? (crc_word)__builtin_bswap64(w) : (crc_word)__builtin_bswap32((uint32_t)w);
+#ifdef CRC_WORD64
+    w = __builtin_bswap64(w);
+#else
+    w = __builtin_bswap32(w);
+#endif
 #endif
     return w;
 }
@@ -58,7 +65,7 @@ static inline uint32_t fold_lane(crc_word v)
 {
     uint32_t r = lane_table[0][v & 0xFF] ^ lane_table[1][(v >> 8) & 0xFF] ^
                  lane_table[2][(v >> 16) & 0xFF] ^ lane_table[3][(v >> 24) & 0xFF];
-#if UINTPTR_MAX > 0xFFFFFFFFu
+#ifdef CRC_WORD64
     r ^= lane_table[4][(v >> 32) & 0xFF] ^ lane_table[5][(v >> 40) & 0xFF] ^
          lane_table[6][(v >> 48) & 0xFF] ^ lane_table[7][v >> 56];
 #endif

@@ -6,6 +6,8 @@
 #include "image_builder.h"
 #include "imgvet.h"
 
+extern "C" unsigned int imgvet_crc32_word32(const void *data, unsigned int length);
+
 namespace {
 
 TEST(ImgvetCrc32, KnownVectorsAndEmptyInput)
@@ -30,6 +32,7 @@ TEST(ImgvetCrc32, EqualsZlibForEveryLengthAndAlignment)
             std::string slice = data.substr(align, len);
             uint32_t want = ZlibCrc(slice);
             ASSERT_EQ(want, tinf_crc32(data.data() + align, (unsigned)len)) << "align " << align << " len " << len;
+            ASSERT_EQ(want, imgvet_crc32_word32(data.data() + align, (unsigned)len)) << "32-bit words, align " << align << " len " << len;
             if (len % 61 == 0) {
                 ASSERT_EQ(want, imgvet_crc32_nibble(data.data() + align, (unsigned)len));
             }
@@ -43,6 +46,7 @@ TEST(ImgvetCrc32, EqualsZlibOnLargeBuffers)
     for (size_t len : {size_t(65536), size_t(1u << 20) + 7, data.size() - 3, data.size()}) {
         EXPECT_EQ(ZlibCrc(data.substr(0, len)), tinf_crc32(data.data(), (unsigned)len)) << len;
         EXPECT_EQ(ZlibCrc(data.substr(3, len - 3)), tinf_crc32(data.data() + 3, (unsigned)len - 3)) << len;
+        EXPECT_EQ(ZlibCrc(data.substr(3, len - 3)), imgvet_crc32_word32(data.data() + 3, (unsigned)len - 3)) << len;
     }
     EXPECT_EQ(ZlibCrc(data), imgvet_crc32_nibble(data.data(), (unsigned)data.size()));
 }

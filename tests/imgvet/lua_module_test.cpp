@@ -119,7 +119,7 @@ std::string Lua51(const std::string &code)
     std::string env = "LUA_CPATH='" + kModuleDir + "/?.so' ";
 #ifdef IMGVET_ASAN_RUNTIME
     // A sanitized module inside an unsanitized interpreter needs the runtime loaded first.
-    env += "LD_PRELOAD='" IMGVET_ASAN_RUNTIME "' ASAN_OPTIONS=detect_leaks=0 ";
+    env += "LD_PRELOAD='" IMGVET_ASAN_RUNTIME "' ";
 #endif
     return ZND_TestShOut(env + "lua5.1 -e '" + code + "' 2>&1; echo \"rc=$?\"");
 }
