@@ -45,7 +45,8 @@ int check_image(const char *path)
 {
     if (path == NULL || path[0] == '\0')
         return 0;
-    /* Opened for writing only to refuse files the caller could not flash from anyway. */
+    /* Opened read-write because callers rely on an image they may not write being refused;
+       nothing is ever written through this descriptor. */
     int fd = open(path, O_RDWR | O_CLOEXEC);
     if (fd < 0)
         return 0;
