@@ -8,7 +8,7 @@
 
 struct ImageFields {
     std::string payload;
-    std::string name = "OpenRouter Linux-4.14";
+    std::string name = "zunaro MIPS Linux-4.14";
     uint32_t time = 0x5F5E1000;
     uint32_t load = 0x80000000;
     uint32_t entry = 0x80000000;
