@@ -1,0 +1,131 @@
+/*
+ * CRC-32 (reflected polynomial 0xEDB88320) computed over several interleaved lanes of machine
+ * words: each lane's table look-ups are independent of the others, so the CPU overlaps them.
+ * The nibble-table version in crc32_nibble.c is the plain reference this must agree with.
+ */
+#include "imgvet.h"
+
+#include <string.h>
+
+#define CRC_POLY 0xEDB88320u
+#define LANES 5
+
+/* Lane words are as wide as the machine's registers (IMGVET_CRC_WORD32 forces 32-bit words
+   on a 64-bit host, so that the 32-bit targets' path is tested too). */
+#if UINTPTR_MAX > 0xFFFFFFFFu && !defined(IMGVET_CRC_WORD32)
+#define CRC_WORD64 1
+typedef uint64_t crc_word;
+#else
+typedef uint32_t crc_word;
+#endif
+#define WORD_BYTES ((unsigned)sizeof(crc_word))
+#define BLOCK_BYTES (LANES * WORD_BYTES)
+
+/* byte_table[b]: register after feeding byte b into a zero register. */
+static uint32_t byte_table[256];
+/* lane_table[k][b]: effect of byte b at offset k of a lane word, carried to the lane's next word. */
+static uint32_t lane_table[sizeof(crc_word)][256];
+
+static uint32_t feed_zero_bytes(uint32_t reg, unsigned count)
+{
+    while (count--)
+        reg = (reg >> 8) ^ byte_table[reg & 0xFF];
+    return reg;
+}
+
+__attribute__((constructor)) static void crc32_build_tables(void)
+{
+    for (unsigned b = 0; b < 256; b++) {
+        uint32_t reg = b;
+        for (int bit = 0; bit < 8; bit++)
+            reg = (reg >> 1) ^ (CRC_POLY & (0u - (reg & 1u)));
+        byte_table[b] = reg;
+    }
+    for (unsigned k = 0; k < WORD_BYTES; k++)
+        for (unsigned b = 0; b < 256; b++)
+            lane_table[k][b] = feed_zero_bytes(byte_table[b], BLOCK_BYTES - k - 1);
+}
+
+/* Little-endian word load from an aligned address: byte 0 of the data is the low byte. */
+static inline crc_word load_word(const unsigned char *p)
+{
+    crc_word w;
+    memcpy(&w, p, sizeof w);
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+#ifdef CRC_WORD64
+    w = __builtin_bswap64(w);
+#else
+    w = __builtin_bswap32(w);
+#endif
+#endif
+    return w;
+}
+
+static inline uint32_t fold_lane(crc_word v)
+{
+    uint32_t r = lane_table[0][v & 0xFF] ^ lane_table[1][(v >> 8) & 0xFF] ^
+                 lane_table[2][(v >> 16) & 0xFF] ^ lane_table[3][(v >> 24) & 0xFF];
+#ifdef CRC_WORD64
+    r ^= lane_table[4][(v >> 32) & 0xFF] ^ lane_table[5][(v >> 40) & 0xFF] ^
+         lane_table[6][(v >> 48) & 0xFF] ^ lane_table[7][v >> 56];
+#endif
+    return r;
+}
+
+/* Feeds one word, already combined with the register, through the byte table. */
+static inline uint32_t feed_word(crc_word w)
+{
+    for (unsigned k = 0; k < WORD_BYTES; k++)
+        w = (w >> 8) ^ byte_table[w & 0xFF];
+    return (uint32_t)w;
+}
+
+static inline uint32_t feed_bytes(uint32_t reg, const unsigned char *p, size_t n)
+{
+    while (n--)
+        reg = (reg >> 8) ^ byte_table[(reg ^ *p++) & 0xFF];
+    return reg;
+}
+
+unsigned int tinf_crc32(const void *data, unsigned int length)
+{
+    const unsigned char *p = (const unsigned char *)data;
+    size_t n = length;
+    uint32_t reg = 0xFFFFFFFFu;
+
+    size_t head = (WORD_BYTES - ((uintptr_t)p & (WORD_BYTES - 1))) & (WORD_BYTES - 1);
+    if (head > n)
+        head = n;
+    reg = feed_bytes(reg, p, head);
+    p += head;
+    n -= head;
+
+    size_t blocks = n / BLOCK_BYTES;
+    if (blocks >= 2) {
+        /* Lane j holds words j, j+LANES, ...; the running register starts in lane 0. */
+        uint32_t l0 = reg, l1 = 0, l2 = 0, l3 = 0, l4 = 0;
+        for (size_t b = 1; b < blocks; b++) {
+            crc_word v0 = load_word(p) ^ l0;
+            crc_word v1 = load_word(p + WORD_BYTES) ^ l1;
+            crc_word v2 = load_word(p + 2 * WORD_BYTES) ^ l2;
+            crc_word v3 = load_word(p + 3 * WORD_BYTES) ^ l3;
+            crc_word v4 = load_word(p + 4 * WORD_BYTES) ^ l4;
+            l0 = fold_lane(v0);
+            l1 = fold_lane(v1);
+            l2 = fold_lane(v2);
+            l3 = fold_lane(v3);
+            l4 = fold_lane(v4);
+            p += BLOCK_BYTES;
+        }
+        /* The last block joins the lanes in order into one register. */
+        reg = feed_word(load_word(p) ^ l0);
+        reg = feed_word(load_word(p + WORD_BYTES) ^ l1 ^ reg);
+        reg = feed_word(load_word(p + 2 * WORD_BYTES) ^ l2 ^ reg);
+        reg = feed_word(load_word(p + 3 * WORD_BYTES) ^ l3 ^ reg);
+        reg = feed_word(load_word(p + 4 * WORD_BYTES) ^ l4 ^ reg);
+        p += BLOCK_BYTES;
+        n -= blocks * BLOCK_BYTES;
+    }
+    reg = feed_bytes(reg, p, n);
+    return ~reg;
+}

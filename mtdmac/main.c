@@ -1,0 +1,60 @@
+/* mtdmac MAC: writes a MAC address into the first block of the factory partition. */
+#include "flash_block.h"
+#include "mac_arg.h"
+
+#include <fcntl.h>
+#include <stdio.h>
+#include <string.h>
+#include <unistd.h>
+
+#define FACTORY_DEVICE "/dev/mtd2"
+#define MAC_OFFSET_FIRST 0x0000
+#define MAC_OFFSET_SECOND 0x1002
+
+enum {
+    EXIT_WRITTEN = 0,
+    EXIT_BAD_MAC = 1,
+    EXIT_NO_DEVICE = 2,
+    EXIT_READ = 3,
+    EXIT_ERASE = 4,
+    EXIT_WRITE = 5,
+};
+
+static unsigned char block[FLASH_BLOCK_SIZE];
+
+static int close_with(int fd, int code)
+{
+    close(fd);
+    return code;
+}
+
+int main(int argc, char **argv)
+{
+    unsigned char mac[MAC_BYTES];
+    if (argc < 2 || !mac_parse(argv[1], mac)) {
+        fputs("input effective MAC\n", stderr);
+        return EXIT_BAD_MAC;
+    }
+
+    int fd = open(FACTORY_DEVICE, O_RDWR | O_SYNC);
+    if (fd < 0) {
+        fputs("failed to open mtd2\n", stderr);
+        return EXIT_NO_DEVICE;
+    }
+    if (flash_read_block(fd, block) != 0) {
+        fprintf(stderr, "failed to read %d bytes from mtd2\n", FLASH_BLOCK_SIZE);
+        return close_with(fd, EXIT_READ);
+    }
+    /* Nothing on the device has changed until the erase succeeds. */
+    if (flash_erase_block(fd) != 0) {
+        fputs("failed to erase mtd2\n", stderr);
+        return close_with(fd, EXIT_ERASE);
+    }
+    memcpy(block + MAC_OFFSET_FIRST, mac, MAC_BYTES);
+    memcpy(block + MAC_OFFSET_SECOND, mac, MAC_BYTES);
+    if (flash_write_block(fd, block) != 0) {
+        fprintf(stderr, "failed to write mtd%d\n", 2);
+        return close_with(fd, EXIT_WRITE);
+    }
+    return close_with(fd, EXIT_WRITTEN);
+}
