@@ -46,16 +46,19 @@ TEST_F(EchoProbe, AnsweringNodesGetTheirRoundTripAndSilentOnesZero)
     auto t0 = std::chrono::steady_clock::now();
     ASSERT_EQ(0u, Ping_SynPingIpv4(table, 1));
     double took = seconds_since(t0);
+    // At least the responder's delay; the margin only absorbs scheduling on a busy machine.
     EXPECT_GE(table[0].ping, 20u);
-    EXPECT_LT(table[0].ping, 60u);
+    EXPECT_LT(table[0].ping, 120u);
     EXPECT_GE(table[1].ping, 60u);
-    EXPECT_LT(table[1].ping, 100u);
+    EXPECT_LT(table[1].ping, 160u);
     EXPECT_GE(table[2].ping, 120u);
-    EXPECT_LT(table[2].ping, 160u);
+    EXPECT_LT(table[2].ping, 220u);
+    EXPECT_LT(table[0].ping, table[1].ping);
+    EXPECT_LT(table[1].ping, table[2].ping);
     EXPECT_EQ(0u, table[3].ping);
-    // The silent node keeps the pass waiting for its full second, and no longer.
+    // The silent node keeps the pass waiting for its full second, and not much longer.
     EXPECT_GE(took, 1.0);
-    EXPECT_LT(took, 1.5);
+    EXPECT_LT(took, 2.0);
 }
 
 TEST_F(EchoProbe, BestOfThreeAnswersInFivePasses)
@@ -70,9 +73,9 @@ TEST_F(EchoProbe, BestOfThreeAnswersInFivePasses)
     g_znd.icmpSeq = 1;
     ASSERT_EQ(0u, Ping_SynPingIpv4(table, 5));
     EXPECT_GE(table[0].ping, 15u);
-    EXPECT_LT(table[0].ping, 30u);
+    EXPECT_LT(table[0].ping, 30u);   // the 15 ms answer of the second pass, kept over 50 and 30
     EXPECT_GE(table[1].ping, 25u);
-    EXPECT_LT(table[1].ping, 50u);
+    EXPECT_LT(table[1].ping, 125u);
     EXPECT_EQ(11, g_znd.icmpSeq);   // two requests per pass, the first carried 2
     EXPECT_EQ(10, table[0].pingSeq);
     EXPECT_EQ(11, table[1].pingSeq);
@@ -119,7 +122,7 @@ TEST_F(EchoProbe, TenNodesTakeAboutAsLongAsOne)
     for (int i = 0; i < 10; i++)
         EXPECT_GE(table[i].ping, 40u) << i;
     EXPECT_GE(one, 0.12);
-    EXPECT_LT(ten, one + 0.1) << "one node " << one << " s, ten nodes " << ten << " s";
+    EXPECT_LT(ten, one + 0.25) << "one node " << one << " s, ten nodes " << ten << " s";
 }
 
 TEST_F(EchoProbe, SequenceWrapsToZero)
