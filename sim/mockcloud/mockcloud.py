@@ -309,8 +309,8 @@ def main():
             f.write(json.dumps(entry) + "\n")
 
     listeners = []
-    for spec in args.listen:
-        host, _, port = spec.rpartition(":")
+    for where in args.listen:
+        host, _, port = where.rpartition(":")
         listeners.append(Listener((host, int(port)), scenario, log))
     for srv in listeners:
         threading.Thread(target=srv.serve_forever, daemon=True).start()
