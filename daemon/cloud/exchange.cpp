@@ -1,0 +1,151 @@
+// Cloud exchange over curl. The request is composed here, run through ZND_System, and the reply
+// file read back whole. Values that come from the user or the service are never trusted by the
+// shell: each sits alone between single quotes with every quote in it escaped.
+#include "cloud/exchange.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <json-c/json.h>
+#include "cloud/json.h"
+#include "core/context.h"
+#include "core/log.h"
+#include "core/paths.h"
+#include "core/result.h"
+#include "core/shell_quote.h"
+
+#define ZND_CURL_PREFIX "curl -s -m 10 --retry 3 --retry-max-time 3"
+#define ZND_CLOUD_API_TOKEN "3f7a1c9e5b2d4086a1e3c5f7092b4d6e"
+
+namespace {
+
+std::string compose(const ClientRecord *client, const char *server, const char *api, const char *body,
+                    const std::string &pass)
+{
+    std::string cmd = ZND_CURL_PREFIX " -u '";
+    cmd += ZND_ShellEscapeSingle(client->uname);
+    cmd += ':';
+    cmd += pass;
+    cmd += "' -d '";
+    cmd += ZND_ShellEscapeSingle(body);
+    cmd += "' '";
+    cmd += ZND_ShellEscapeSingle(server);
+    cmd += ZND_ShellEscapeSingle(api);
+    cmd += "' -o '" ZND_PATH_SERVER_REPLY "'";
+    return cmd;
+}
+
+// Removes the previous reply and runs the request; 0 or 11.
+uint32_t run_request(const ClientRecord *client, const char *server, const char *api, const char *body)
+{
+    ZND_System("rm -rf " ZND_PATH_SERVER_REPLY);
+    std::string cmd, shown;
+    ZND_CloudComposeCommand(client, server, api, body, &cmd, &shown);
+    ZND_INFO("talk to server cmd: %s", shown.c_str());
+    if (ZND_System(cmd.c_str()) != 0) {
+        // The password stays out of syslog here as well.
+        ZND_ERROR("tolk server cmd(%s) execute failed, network error!", shown.c_str());
+        ZND_KEYLOG("connect to server failed, network error, code: %d", ZND_ERR_SERVER_NETWORK);
+        return ZND_ERR_SERVER_NETWORK;
+    }
+    return ZND_OK;
+}
+
+uint32_t read_reply_file(char **reply, size_t *len)
+{
+    FILE *fp = fopen(ZND_PATH_SERVER_REPLY, "rb");
+    if (!fp) {
+        ZND_ERROR("open %s file failed!", ZND_PATH_SERVER_REPLY);
+        return ZND_ERR_OPEN_FILE;
+    }
+    uint32_t rc = ZND_OK;
+    long size = fseek(fp, 0, SEEK_END) == 0 ? ftell(fp) : -1;
+    char *buf = nullptr;
+    if (size <= 0) {
+        ZND_ERROR("Get file size failed!");
+        rc = ZND_ERR_COMMON;
+    } else if (fseek(fp, 0, SEEK_SET) != 0 || !(buf = static_cast<char *>(malloc((size_t)size + 1)))) {
+        ZND_ERROR("malloc failed!");
+        rc = ZND_ERR_MALLOC;
+    } else {
+        size_t n = fread(buf, 1, (size_t)size, fp);
+        if (n == 0) {
+            ZND_ERROR("read server response info failed!");
+            free(buf);
+            rc = ZND_ERR_COMMON;
+        } else {
+            buf[n] = '\0';
+            *reply = buf;
+            *len = n;
+        }
+    }
+    fclose(fp);
+    return rc;
+}
+
+} // namespace
+
+void ZND_CloudComposeCommand(const ClientRecord *client, const char *server, const char *api, const char *body,
+                             std::string *cmd, std::string *shown)
+{
+    *cmd = compose(client, server, api, body, ZND_ShellEscapeSingle(client->upass));
+    *shown = compose(client, server, api, body, "***");
+}
+
+uint32_t ZND_ClientTalkToServer(ClientRecord *client, const char *server, const char *api, json_object **reply)
+{
+    if (reply)
+        *reply = nullptr;
+    if (!client || !server || !api || !reply) {
+        ZND_ERROR("the argument point is NULL!!");
+        return ZND_ERR_COMMON;
+    }
+    char body[64];
+    snprintf(body, sizeof body, "mad=%s&gid=%d", client->mad, (int)client->gid);
+    uint32_t rc = run_request(client, server, api, body);
+    if (rc != ZND_OK)
+        return rc;
+
+    json_object *obj = json_object_from_file(ZND_PATH_SERVER_REPLY);
+    if (!obj) {
+        ZND_ERROR("server response file %s parse failed!", ZND_PATH_SERVER_REPLY);
+        return ZND_ERR_OPEN_FILE;
+    }
+    rc = CFGI_JsonRespCodeVerify(obj);
+    if (rc != ZND_OK) {
+        ZND_ERROR("server response code verfiy failed!");
+        json_object_put(obj);
+        return rc;
+    }
+    *reply = obj;
+    return ZND_OK;
+}
+
+uint32_t ZND_ClientTalkToServerOld(ClientRecord *client, const char *server, const char *api, char **reply,
+                                   size_t *len)
+{
+    if (reply)
+        *reply = nullptr;
+    if (len)
+        *len = 0;
+    if (!client || !server || !api || !reply || !len) {
+        ZND_ERROR("the argument point is NULL!!");
+        return ZND_ERR_COMMON;
+    }
+    char body[64];
+    snprintf(body, sizeof body, "token=" ZND_CLOUD_API_TOKEN "&gid=%d", (int)client->gid);
+    uint32_t rc = run_request(client, server, api, body);
+    if (rc != ZND_OK)
+        return rc;
+    return read_reply_file(reply, len);
+}
+
+uint32_t ZND_CloudServerWalk(ZND_CloudAttempt attempt, void *arg)
+{
+    uint32_t rc = ZND_ERR_COMMON;
+    for (int i = 0; i < ZND_CLOUD_SERVER_COUNT && g_znd.cloudServers[i]; i++) {
+        rc = attempt(g_znd.cloudServers[i], arg);
+        if (rc == ZND_OK)
+            break;
+    }
+    return rc;
+}

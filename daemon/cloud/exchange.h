@@ -1,0 +1,32 @@
+// The exchange with the cloud service: one HTTP POST per request, made by curl through the shell,
+// with the reply written to a fixed file and read back; and the walk over the cloud servers.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include "config/client_record.h"
+
+struct json_object;
+
+#define ZND_CLOUD_API_LOGIN "/api/softlogin"
+#define ZND_CLOUD_API_FORCE_OFFLINE "/api/forceoffline"
+#define ZND_CLOUD_API_NODES "/api/cfgcontrol"
+#define ZND_CLOUD_API_GAMES "/api/gamelist"
+
+// JSON exchange: on 0 *reply is the parsed reply (the caller releases it), otherwise nullptr.
+uint32_t ZND_ClientTalkToServer(ClientRecord *client, const char *server, const char *api, json_object **reply);
+// Raw exchange: on 0 *reply holds *len bytes plus a terminating zero (the caller frees it with
+// free()); otherwise *reply is nullptr and *len 0.
+uint32_t ZND_ClientTalkToServerOld(ClientRecord *client, const char *server, const char *api, char **reply,
+                                   size_t *len);
+
+// The curl command line of one request. Every value is single-quoted so that the shell passes it
+// as one argument; shown is the same line with the password replaced by "***", for the logs.
+void ZND_CloudComposeCommand(const ClientRecord *client, const char *server, const char *api, const char *body,
+                             std::string *cmd, std::string *shown);
+
+// One attempt against one server; returns a result code.
+typedef uint32_t (*ZND_CloudAttempt)(const char *server, void *arg);
+// Tries the servers of g_znd.cloudServers in order until an attempt returns 0; otherwise the
+// result of the last attempt (2 when the list is empty).
+uint32_t ZND_CloudServerWalk(ZND_CloudAttempt attempt, void *arg);

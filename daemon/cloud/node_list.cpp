@@ -1,0 +1,190 @@
+// Node list reply: root "servers", one "server" element per node, one child element per field.
+#include "cloud/node_list.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <libxml/tree.h>
+#include <strings.h>
+#include <string>
+#include "cloud/exchange.h"
+#include "cloud/xml_reply.h"
+#include "core/log.h"
+#include "core/result.h"
+#include "tunnel/probe.h"
+
+#define ZND_NODE_PROBE_PASSES 5
+
+namespace {
+
+long long decimal(const std::string &text)
+{
+    return strtoll(text.c_str(), nullptr, 10);
+}
+
+template <size_t N>
+void copy_text(char (&dst)[N], const std::string &src)
+{
+    size_t n = src.size() < N - 1 ? src.size() : N - 1;
+    memcpy(dst, src.data(), n);
+    dst[n] = '\0';
+}
+
+void log_table(const AccNodeServer *table)
+{
+    for (int i = 0; i < ZND_NODE_TABLE_SIZE && table[i].id != 0; i++) {
+        const AccNodeServer &n = table[i];
+        ZND_DBG("[id:%d, serverip:%s, servername:%s, level:%d, openvport:%d, update:%d, openvpndev:%s, protocal:%d.]",
+                (int)n.id, n.cSvrIpv4, n.cSvrName, n.level, (int)n.ulOpenVpnPort, n.update, n.cOpenVpnDev,
+                (int)n.protocal);
+    }
+}
+
+struct NodeFetch {
+    ClientRecord *client;
+    AccNodeServer *table;
+};
+
+uint32_t fetch_attempt(const char *server, void *arg)
+{
+    NodeFetch *f = static_cast<NodeFetch *>(arg);
+    return ZND_GetNodesFromServerOld(f->client, f->table, server);
+}
+
+} // namespace
+
+void ZND_FillNodeCfgInfo(const _xmlNode *server, AccNodeServer *entry)
+{
+    for (const xmlNode *c = server->children; c; c = c->next) {
+        if (c->type != XML_ELEMENT_NODE)
+            continue;
+        std::string text = ZND_XmlOwnText(c);
+        if (text.empty())
+            continue;
+        if (ZND_XmlIsElement(c, "id"))
+            entry->id = (uint32_t)decimal(text);
+        else if (ZND_XmlIsElement(c, "serverip"))
+            copy_text(entry->cSvrIpv4, text);
+        else if (ZND_XmlIsElement(c, "servername"))
+            copy_text(entry->cSvrName, text);
+        else if (ZND_XmlIsElement(c, "level"))
+            entry->level = (int8_t)(uint8_t)decimal(text);
+        else if (ZND_XmlIsElement(c, "openvport"))
+            entry->ulOpenVpnPort = (uint32_t)decimal(text);
+        else if (ZND_XmlIsElement(c, "servermemo"))
+            entry->update = strcasecmp(text.c_str(), "update/twitch") == 0 ? 1 : 0;
+        else if (ZND_XmlIsElement(c, "openvpndev"))
+            copy_text(entry->cOpenVpnDev, text);
+        else if (ZND_XmlIsElement(c, "protocal"))
+            entry->protocal = (uint32_t)decimal(text);
+    }
+}
+
+uint32_t ZND_ParseAccNodeDataOld(const char *xml, size_t len, AccNodeServer *table)
+{
+    if (!xml || !table) {
+        ZND_ERROR("the argument point is NULL!!");
+        return ZND_ERR_COMMON;
+    }
+    xmlDoc *doc = ZND_XmlReadReply(xml, len);
+    if (!doc) {
+        ZND_ERROR("get parse xml memory failed!");
+        return ZND_ERR_COMMON;
+    }
+    xmlNode *root = xmlDocGetRootElement(doc);
+    if (!root) {
+        ZND_ERROR("parse xml root failed!");
+        ZND_KEYLOG("parse acc node cfg root failed");
+        xmlFreeDoc(doc);
+        return ZND_ERR_NODE_CONFIG;
+    }
+    if (!ZND_XmlIsElement(root, "servers")) {
+        ZND_ERROR("parse xml chld failed!");
+        ZND_KEYLOG("parse acc node cfg chld failed");
+        xmlFreeDoc(doc);
+        return ZND_ERR_NODE_CONFIG;
+    }
+    int taken = 0;
+    for (const xmlNode *c = root->children; c; c = c->next) {
+        if (!ZND_XmlIsElement(c, "server"))
+            continue;
+        memset(&table[taken], 0, sizeof table[taken]);
+        ZND_FillNodeCfgInfo(c, &table[taken]);
+        if (++taken == ZND_NODE_TABLE_SIZE) {
+            ZND_DBG("The storage space is full!");
+            break;
+        }
+    }
+    xmlFreeDoc(doc);
+    log_table(table);
+    return ZND_OK;
+}
+
+uint32_t ZND_GetNodesFromServerOld(ClientRecord *client, AccNodeServer *table, const char *server)
+{
+    if (!client || !table || !server) {
+        ZND_ERROR("argument point is NULL!!");
+        return ZND_ERR_COMMON;
+    }
+    char *reply = nullptr;
+    size_t len = 0;
+    uint32_t rc = ZND_ClientTalkToServerOld(client, server, ZND_CLOUD_API_NODES, &reply, &len);
+    if (!reply)
+        return rc;
+    rc = ZND_ParseAccNodeDataOld(reply, len, table);
+    free(reply);
+    return rc;
+}
+
+uint32_t ZND_GetAccNodes(ClientRecord *client, AccNodeServer *table)
+{
+    if (!client || !table) {
+        ZND_ERROR("the argument point is NULL!!");
+        return ZND_ERR_COMMON;
+    }
+    memset(table, 0, sizeof(AccNodeServer) * ZND_NODE_TABLE_SIZE);
+    NodeFetch fetch = {client, table};
+    uint32_t rc = ZND_CloudServerWalk(fetch_attempt, &fetch);
+    if (rc != ZND_OK)
+        return rc;
+    return ZND_NodeLevelSort(table);
+}
+
+uint32_t ZND_NodeOrderKey(const AccNodeServer *node)
+{
+    // Unsigned and wrapping on purpose: the key of the deployed ordering.
+    return 10101000u - node->ping - (uint32_t)((int32_t)node->update * 100000) -
+           (uint32_t)((int32_t)node->level * 1000);
+}
+
+void ZND_NodeSortByKey(AccNodeServer *table)
+{
+    for (int p = 0; p < ZND_NODE_TABLE_SIZE && table[p].id != 0; p++) {
+        uint32_t best = ZND_NodeOrderKey(&table[p]);
+        int pick = -1;
+        for (int q = p + 1; q < ZND_NODE_TABLE_SIZE; q++) {
+            if (table[q].id == 0)
+                continue;
+            uint32_t key = ZND_NodeOrderKey(&table[q]);
+            if (key > best) {
+                best = key;
+                pick = q;
+            }
+        }
+        if (pick >= 0) {
+            AccNodeServer tmp = table[p];
+            table[p] = table[pick];
+            table[pick] = tmp;
+        }
+    }
+}
+
+uint32_t ZND_NodeLevelSort(AccNodeServer *table)
+{
+    if (!table) {
+        ZND_ERROR("the argument point is NULL!!");
+        return ZND_ERR_COMMON;
+    }
+    Ping_SynPingIpv4(table, ZND_NODE_PROBE_PASSES);
+    ZND_NodeSortByKey(table);
+    return ZND_OK;
+}
