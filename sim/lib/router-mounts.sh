@@ -1,0 +1,35 @@
+#!/bin/bash
+# Runs as the first process of the router's fresh mount and network namespaces and lays out the
+# router's file system: /etc as a copy-on-write layer over the caller's /etc, private /run and /tmp,
+# a sysfs of the router's own network namespace with a writable /sys/class (LED files) that keeps
+# /sys/class/net. Then it waits, so that the caller can pin both namespaces to files.
+#   router-mounts.sh STATE_DIR
+set -euo pipefail
+
+inside=/run/zunaro-sim   # where the router sees the sim's state directory
+
+# A handle on the state directory that survives mounting over /run and /tmp.
+exec 9<"$1"
+state=/proc/self/fd/9
+root=$state/root
+
+mount --make-rprivate /
+mount -t overlay overlay -o "lowerdir=/etc,upperdir=$root/etc.upper,workdir=$root/etc.work" /etc
+mount -c --bind "$root/tmp" /tmp
+mount -c --bind "$root/run" /run
+if [ -d /var/run ] && [ ! -L /var/run ]; then
+    mount -c --bind "$root/run" /var/run
+fi
+mkdir -p "$inside"
+mount -c --rbind "$state" "$inside"
+exec 9<&-
+
+mount -t sysfs sysfs /sys
+exec 8</sys/class/net
+mount --bind "$inside/root/sysclass" /sys/class
+mkdir -p /sys/class/net
+mount -c --bind /proc/self/fd/8 /sys/class/net
+exec 8<&-
+
+: >"$inside/run/router.mounted"
+exec sleep 30
