@@ -9,6 +9,7 @@
 #include "config/uci.h"
 #include "core/log.h"
 #include "core/result.h"
+#include "core/shell_quote.h"
 #include "platform/shell.h"
 
 namespace {
@@ -32,22 +33,18 @@ uint32_t decimal(const char *text)
     return (uint32_t)v;
 }
 
-// The name goes into a shell command unquoted, so only characters of ordinary interface names
-// are taken; anything else could run a command of its own.
-bool is_plain_ifname(const char *name)
-{
-    size_t n = strlen(name);
-    if (n == 0 || n > 15)
-        return false;
-    for (size_t i = 0; i < n; i++) {
-        char c = name[i];
-        bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
-                  c == '-' || c == '.';
-        if (!ok)
-            return false;
-    }
-    return true;
-}
+// The settings in the order they are read; the first that fails ends the reading.
+struct SettingField {
+    const char *option;
+    void (*apply)(ClientRecord *client, const char *text);
+};
+
+const SettingField kSettingFields[] = {
+    {"mode", [](ClientRecord *c, const char *t) { c->mode = decimal(t); }},
+    {"node", [](ClientRecord *c, const char *t) { c->node = decimal(t); }},
+    {"nodename", [](ClientRecord *c, const char *t) { copy_cut(c->nodename, t, ZND_NODENAME_MAX); }},
+    {"reconn", [](ClientRecord *c, const char *t) { c->reconn = decimal(t); }},
+};
 
 } // namespace
 
@@ -89,39 +86,15 @@ uint32_t CFGI_ReadUserAccSetting(ClientRecord *client)
         return ret;
 
     char buf[64];
-    do {
+    for (const SettingField &f : kSettingFields) {
         memset(buf, 0, sizeof buf);
-        ret = UCI_GetCfgInfo("userinfo", "1", "mode", buf, sizeof buf);
+        ret = UCI_GetCfgInfo("userinfo", "1", f.option, buf, sizeof buf);
         if (ret != ZND_OK) {
-            ZND_ERROR("Get userinfo.1.mode info failed!!");
+            ZND_ERROR("Get userinfo.1.%s info failed!!", f.option);
             break;
         }
-        client->mode = decimal(buf);
-
-        memset(buf, 0, sizeof buf);
-        ret = UCI_GetCfgInfo("userinfo", "1", "node", buf, sizeof buf);
-        if (ret != ZND_OK) {
-            ZND_ERROR("Get userinfo.1.node info failed!!");
-            break;
-        }
-        client->node = decimal(buf);
-
-        memset(buf, 0, sizeof buf);
-        ret = UCI_GetCfgInfo("userinfo", "1", "nodename", buf, sizeof buf);
-        if (ret != ZND_OK) {
-            ZND_ERROR("Get userinfo.1.nodename info failed!!");
-            break;
-        }
-        copy_cut(client->nodename, buf, ZND_NODENAME_MAX);
-
-        memset(buf, 0, sizeof buf);
-        ret = UCI_GetCfgInfo("userinfo", "1", "reconn", buf, sizeof buf);
-        if (ret != ZND_OK) {
-            ZND_ERROR("Get userinfo.1.reconn info failed!!");
-            break;
-        }
-        client->reconn = decimal(buf);
-    } while (0);
+        f.apply(client, buf);
+    }
 
     ZND_DBG("mode = %d, node = %d, nodename = %s.", client->mode, client->node, client->nodename);
     return ret;
@@ -137,7 +110,7 @@ uint32_t ZND_GetMacByIfName(const char *ifname, char *out, size_t size)
         ZND_ERROR("the argument point is NULL!!");
         return ZND_ERR_COMMON;
     }
-    if (!is_plain_ifname(ifname)) {
+    if (!ZND_IsPlainIfName(ifname)) {
         ZND_ERROR("ifName [%s] is invalid", ifname);
         return ZND_ERR_COMMON;
     }

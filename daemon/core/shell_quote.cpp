@@ -1,5 +1,8 @@
 #include "core/shell_quote.h"
 
+#include <arpa/inet.h>
+#include <cstring>
+
 std::string ZND_ShellEscapeSingle(const char *text)
 {
     std::string out;
@@ -10,4 +13,20 @@ std::string ZND_ShellEscapeSingle(const char *text)
             out += *p;
     }
     return out;
+}
+
+bool ZND_IsDottedIpv4(const char *text)
+{
+    struct in_addr a;
+    return text && inet_pton(AF_INET, text, &a) == 1;
+}
+
+bool ZND_IsPlainIfName(const char *text)
+{
+    if (!text)
+        return false;
+    size_t len = strlen(text);
+    if (len == 0 || len > 15 || text[0] == '-')
+        return false;
+    return strspn(text, "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789._-") == len;
 }

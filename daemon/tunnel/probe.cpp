@@ -8,25 +8,11 @@
 #include <cstring>
 #include "core/context.h"
 #include "core/log.h"
+#include "core/shell_quote.h"
 
 #define ZND_PING_CMD_SIZE 512
-#define ZND_IFNAME_MAX 15
 
 namespace {
-
-bool is_dotted_ipv4(const char *addr)
-{
-    struct in_addr a;
-    return inet_pton(AF_INET, addr, &a) == 1;
-}
-
-bool is_safe_ifname(const char *name)
-{
-    size_t len = strlen(name);
-    if (len == 0 || len > ZND_IFNAME_MAX || name[0] == '-')
-        return false;
-    return strspn(name, "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789._-") == len;
-}
 
 int any_resolver_answers(const char *ifname)
 {
@@ -44,13 +30,13 @@ int ZND_IsUrlActive(const char *addr, const char *ifname)
         ZND_ERROR("url is NULL");
         return 0;
     }
-    if (!is_dotted_ipv4(addr)) {
+    if (!ZND_IsDottedIpv4(addr)) {
         ZND_ERROR("refuse to ping %s: not an IPv4 address", addr);
         return 0;
     }
     char cmd[ZND_PING_CMD_SIZE];
     if (ifname) {
-        if (!is_safe_ifname(ifname)) {
+        if (!ZND_IsPlainIfName(ifname)) {
             ZND_ERROR("refuse to ping through interface %s: bad name", ifname);
             return 0;
         }
