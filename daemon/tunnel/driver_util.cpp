@@ -11,12 +11,6 @@
 
 #define ZND_IFNAME_MAX 15
 
-bool ZND_IsDottedIpv4(const char *text)
-{
-    struct in_addr a;
-    return text && inet_pton(AF_INET, text, &a) == 1;
-}
-
 bool ZND_IsSafeIfName(const char *name)
 {
     if (!name)

@@ -4,9 +4,8 @@
 #pragma once
 #include <string>
 #include <sys/types.h>
+#include "core/shell_quote.h" // ZND_IsDottedIpv4
 
-// A dotted-decimal IPv4 address and nothing else.
-bool ZND_IsDottedIpv4(const char *text);
 // A name that can be a network device: 1..15 characters of [A-Za-z0-9._-], no leading '-'.
 bool ZND_IsSafeIfName(const char *name);
 // True when text holds a line feed or carriage return, which would split a line-based file.
