@@ -26,11 +26,12 @@ znd_install_packages() {
     apt-get install -y -qq --no-install-recommends $missing >/dev/null
 }
 
-# znd_build DIR [cmake options...]
+# znd_build DIR [cmake options...]; only the targets named in $ZND_BUILD_TARGETS when it is set.
 znd_build() {
     local dir=$1
     shift
     echo "== building $dir $*"
     cmake -S "$ZUNARO_TOP" -B "$ZUNARO_TOP/$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
-    cmake --build "$ZUNARO_TOP/$dir" -j "$(nproc)"
+    # shellcheck disable=SC2086
+    cmake --build "$ZUNARO_TOP/$dir" -j "$(nproc)" ${ZND_BUILD_TARGETS:+--target $ZND_BUILD_TARGETS}
 }
