@@ -10,8 +10,10 @@ the internet namespace, as through a real tunnel.
 
 A dial succeeds only when the node it names is one of the internet's acceleration nodes and is
 reachable, the WAN is up, the credentials belong to an account of the cloud scenario (unless the
-sim was started without that check) and no fault says otherwise. Every invocation is logged, with
-the values the service read, as one JSON object per line to log/services.log of the sim state.
+sim was started without that check) and no fault says otherwise. As on the router, a start of
+the OpenVPN or IPsec service leaves a running tunnel alone unless its configuration changed,
+while ifup always redials. Every invocation is logged, with the values the service read, as one
+JSON object per line to log/services.log of the sim state.
 
     simsvc.py openvpn|ipsec start|stop|restart|status
     simsvc.py ifup [-w] IFACE  |  simsvc.py ifdown IFACE
@@ -373,6 +375,24 @@ def timer(kind, name, gen, delay, lifetime):
             log({"service": service, "kind": kind, "action": "drop", "device": name, "result": "dropped"})
 
 
+def request_path(service):
+    return "%s/%s.req" % (SVC_DIR, service)
+
+
+def request_text(req):
+    return json.dumps(req, sort_keys=True) + "\n"
+
+
+def instance_running(service, kind, req):
+    """An init script's start leaves a running instance alone when its configuration is the one
+    it was started with (only a changed configuration restarts it); netifd's ifup always redials."""
+    if service == "vpn":
+        return False
+    cur = current_tunnel(service)
+    return bool(cur and cur[0] == kind and link_exists(cur[1]) and
+                read_text(request_path(service)) == request_text(req))
+
+
 def start(kind, req, action="start"):
     """Dials: checks the request, then makes the device now or from a timer."""
     conf = settings()
@@ -381,6 +401,11 @@ def start(kind, req, action="start"):
     entry = {"service": service, "kind": kind, "action": action}
     entry.update(req)
     with Lock(service):
+        if action == "start" and instance_running(service, kind, req):
+            entry["result"] = "running"
+            log(entry)
+            return 0
+        write_text(request_path(service), request_text(req))
         gen = next_generation(service)
         remove_tunnel(service)
         name = req["device"]

@@ -270,6 +270,17 @@ TEST_F(SimRouter, OpenvpnStartMakesTun0AndStopRemovesIt)
                                    "\"dev\": \"tun\"", "\"user\": \"demo\"", "\"password\": \"zunaro-demo\"",
                                    "\"result\": \"up\""}));
 
+    // A second start with the same configuration leaves the running tunnel alone, as the
+    // router's init script does; a changed one dials again.
+    std::string ifindex = InRouterOut("cat /sys/class/net/tun0/ifindex");
+    EXPECT_EQ(0, InRouter("/etc/init.d/openvpn start >/dev/null 2>&1"));
+    EXPECT_EQ(ifindex, InRouterOut("cat /sys/class/net/tun0/ifindex"));
+    EXPECT_EQ(1, ServicesLogCount({"\"service\": \"openvpn\"", "\"result\": \"running\""}));
+    WriteOpenvpnConfig("203.0.113.11 1194", "tun");
+    ASSERT_TRUE(StartAndWait("/etc/init.d/openvpn start", "tun0"));
+    EXPECT_NE(ifindex, InRouterOut("cat /sys/class/net/tun0/ifindex"));
+    EXPECT_EQ(2, ServicesLogCount({"\"service\": \"openvpn\"", "\"result\": \"up\""}));
+
     // The tunnel rides on the WAN.
     ASSERT_EQ(0, Sim("fault wan down"));
     EXPECT_FALSE(PingFromRouter("8.8.8.8", "tun0"));
