@@ -1,0 +1,202 @@
+// A user's session with the real daemon in the simulated router: login, acceleration with its
+// routes and rules, supervision of the tunnel, LAN discovery, stop and logout; what each state
+// refuses; the LAN told when acceleration ends.
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+#include "core/build_config.h"
+#include "harness/sandbox.h"
+#include "router_session.h"
+
+namespace e2e {
+namespace {
+
+// sim/data: the cloud's login list of game 757 (it replaces the local one at login) and the local
+// traffic list.
+const size_t kLoginRoutes = 360;
+const size_t kTrafficRoutes = 320;
+
+int Count(const std::string &text, const std::string &what)
+{
+    int n = 0;
+    for (size_t pos = text.find(what); pos != std::string::npos; pos = text.find(what, pos + 1))
+        n++;
+    return n;
+}
+
+// Every route of the table goes the given way.
+void ExpectRoutesVia(const std::vector<std::string> &routes, size_t count, const std::string &via)
+{
+    EXPECT_EQ(count, routes.size());
+    for (const auto &r : routes)
+        EXPECT_NE(std::string::npos, r.find(via)) << r;
+}
+
+// The messages of the key log (the text after the time stamp), in order.
+std::vector<std::string> KeyLogMessages(const std::string &log)
+{
+    std::vector<std::string> out;
+    for (const auto &line : Lines(log)) {
+        size_t pos = line.find("]: ");
+        out.push_back(pos == std::string::npos ? line : line.substr(pos + 3));
+    }
+    return out;
+}
+
+// The reply to an event the current state refuses, as zunaroctl prints it.
+std::string Refusal(const std::string &state, const std::string &event, const std::string &accState)
+{
+    return "{\n"
+           "\t\"error\": {\n"
+           "\t\t\"code\": 34,\n"
+           "\t\t\"message\": \"State machine can't deal this command\",\n"
+           "\t\t\"data\": {\n"
+           "\t\t\t\"msg\": \"State machine can't deal this command\",\n"
+           "\t\t\t\"status\": \"" + state + "\",\n"
+           "\t\t\t\"event\": \"" + event + "\",\n"
+           "\t\t\t\"accState\": \"" + accState + "\",\n"
+           "\t\t\t\"status\": \"" + state + "\"\n"
+           "\t\t}\n"
+           "\t},\n"
+           "\t\"id\": 1\n"
+           "}\n";
+}
+
+const char kEventStop[] = " { \"code\": 0, \"msg\": \"interrupt\", \"data\": null }";
+
+TEST_F(RouterSession, TypicalUseStepByStep)
+{
+    // 1. Login: the cloud accepts the account; the nodes are fetched and pinged.
+    Reply login = Rpc("Login", {"demo", "zunaro-demo"});
+    EXPECT_EQ(0, login.exitCode);
+    ASSERT_EQ("LOGIN_OK", login.Get("result.status")) << login.text;
+    EXPECT_EQ("demo", login.Get("result.uName"));
+    EXPECT_EQ("13", login.Get("result.uType")) << "accepted, type 100, paid";
+    EXPECT_EQ("0", login.Get("result.uConflict"));
+    EXPECT_EQ("2099-12-31_23:59:59", login.Get("result.uExpire"));
+    EXPECT_EQ("10.1.2.3", login.Get("result.realIp"));
+    EXPECT_TRUE(Routes(252).empty()) << "nothing is routed before acceleration";
+
+    Reply nodes = Rpc("GetNodeList");
+    EXPECT_EQ("LOGIN_OK", nodes.Get("result.status"));
+    EXPECT_EQ(3, Count(nodes.text, "\"servername\""));
+    for (const char *name : {"tokyo-1", "hongkong-1", "singapore-1"})
+        EXPECT_NE(std::string::npos, nodes.text.find(std::string("\"servername\": \"") + name + "\"")) << name;
+
+    // 2. AccStart: OpenVPN to node 2.
+    Reply start = Rpc("AccStart", {"1", "2", "hongkong-1", "1"});
+    ASSERT_EQ("ACCING", start.Get("result.status")) << start.text;
+
+    // 3. The tunnel answers: routes, rules, ACC_OK.
+    ASSERT_TRUE(WaitForState("ACC_OK", 30000)) << Rpc("GetStatus").text;
+    std::vector<std::string> services = ServicesLog();
+    ASSERT_FALSE(services.empty());
+    EXPECT_NE(std::string::npos, services.back().find("\"remote\": \"203.0.113.11 1194\"")) << services.back();
+    EXPECT_NE(std::string::npos, services.back().find("\"result\": \"up\"")) << services.back();
+    ExpectRoutesVia(Routes(252), kLoginRoutes, "via 10.1.2.1 dev eth0");
+    ExpectRoutesVia(Routes(251), kTrafficRoutes, "dev tun0");
+    std::string rules = Rules();
+    EXPECT_NE(std::string::npos, rules.find("99:\tfrom all lookup login")) << rules;
+    EXPECT_NE(std::string::npos, rules.find("100:\tfrom all fwmark 0x1 lookup traffic")) << rules;
+    EXPECT_NE(std::string::npos, InRouterOut("ip route get 198.18.0.10 mark 1").find("dev tun0 table traffic"));
+    EXPECT_NE(std::string::npos, InRouterOut("ip route get 198.19.0.10").find("via 10.1.2.1 dev eth0 table login"));
+
+    Reply status = Rpc("GetStatus");
+    EXPECT_EQ("1", status.Get("result.accState")) << status.text;
+    EXPECT_EQ("1", status.Get("result.accMode"));
+    EXPECT_EQ("", status.Get("result.accNodeName")) << "node fields only in automatic mode";
+    Reply result = Rpc("GetAccResult");
+    EXPECT_EQ("2", result.Get("result.node.nid")) << result.text;
+    EXPECT_EQ("hongkong-1", result.Get("result.node.servername"));
+    EXPECT_EQ("0", result.Get("result.loss"));
+    EXPECT_EQ("1", result.Get("result.mode.id"));
+    EXPECT_EQ("模式一", result.Get("result.mode.mode"));
+    Reply accState = Rpc("GetAccState");
+    EXPECT_NE(std::string::npos, accState.text.find("\t\t\"status\": \"5\",\n")) << accState.text;
+    EXPECT_EQ("ACC_OK", accState.Get("result.status"));
+
+    // 4. The tunnel is cut: supervision redials it and puts the routes back.
+    ASSERT_EQ(0, Sim("fault tunnel openvpn drop"));
+    EXPECT_FALSE(LinkExists("tun0"));
+    ASSERT_TRUE(WaitForKeyLog("reconn acc start", 1, 15000)) << KeyLog();
+    ASSERT_TRUE(WaitForState("ACC_OK", 30000)) << Rpc("GetStatus").text;
+    EXPECT_TRUE(LinkExists("tun0"));
+    ExpectRoutesVia(Routes(251), kTrafficRoutes, "dev tun0");
+    EXPECT_EQ(kLoginRoutes, Routes(252).size());
+
+    // 5. A LAN device asks where the router is.
+    std::string found = ZND_TestShOut(ZND_SIM_DIR "/router lan /usr/bin/python3 " + kState +
+                                      "/lib/lanclient.py discover 2>&1");
+    EXPECT_EQ("192.168.1.1:7167 { \"code\": 6, \"msg\": \"" ZND_HOST_NAME " hostip\", \"data\": { \"host\": "
+              "\"192.168.1.1\", \"flag\": 1, \"ssid\": \"zunaro-demo\", \"mac\": \"02:5a:4e:00:00:02\" } }\n",
+              found);
+
+    // 6. AccStop, then Logout.
+    Reply stop = Rpc("AccStop");
+    EXPECT_EQ("LOGIN_OK", stop.Get("result.status")) << stop.text;
+    EXPECT_FALSE(LinkExists("tun0"));
+    EXPECT_TRUE(Routes(252).empty());
+    EXPECT_TRUE(Routes(251).empty());
+    Reply logout = Rpc("Logout");
+    EXPECT_EQ("INIT", logout.Get("result.status")) << logout.text;
+
+    std::vector<std::string> expected = {"init success", "login success", "acc start",  "acc success",
+                                         "reconn acc start", "acc success", "acc stop", "logout"};
+    std::vector<std::string> got = KeyLogMessages(KeyLog());
+    size_t at = 0;
+    for (const auto &msg : got)
+        if (at < expected.size() && msg == expected[at])
+            at++;
+    EXPECT_EQ(expected.size(), at) << "key log out of order:\n" << KeyLog();
+}
+
+TEST_F(RouterSession, EachStateRefusesWhatItCannotDo)
+{
+    // INIT
+    EXPECT_EQ(Refusal("INIT", "get acc node list", "0"), Rpc("GetNodeList").text);
+    EXPECT_EQ("{\n\t\"error\": {\n\t\t\"code\": -32601,\n\t\t\"message\": \"Unknown error\",\n\t\t\"data\": {\n"
+              "\t\t\t\"status\": \"INIT\"\n\t\t}\n\t},\n\t\"id\": 1\n}\n",
+              Rpc("logout").text);
+
+    // LOGIN_OK
+    ASSERT_EQ("LOGIN_OK", Rpc("Login", {"demo", "zunaro-demo"}).Status());
+    EXPECT_EQ(Refusal("LOGIN_OK", "acc restart", "0"), Rpc("AccRestart", {"1", "0", "", "1"}).text);
+    EXPECT_EQ(Refusal("LOGIN_OK", "acc stop", "0"), Rpc("AccStop").text);
+
+    // ACCING: the tunnel takes a few seconds to come up.
+    ASSERT_EQ(0, Sim("fault tunnel openvpn after 4"));
+    ASSERT_EQ("ACCING", Rpc("AccStart", {"1", "0", "", "1"}).Status());
+    EXPECT_EQ(Refusal("ACCING", "get acc node list", "0"), Rpc("GetNodeList").text);
+    EXPECT_EQ(Refusal("ACCING", "get acc state", "0"), Rpc("GetAccState").text);
+
+    // ACC_OK
+    ASSERT_TRUE(WaitForState("ACC_OK", 30000)) << Rpc("GetStatus").text;
+    EXPECT_EQ(Refusal("ACC_OK", "login", "1"), Rpc("Login", {"demo", "zunaro-demo"}).text);
+    EXPECT_EQ(Refusal("ACC_OK", "force offline", "1"), Rpc("ForceOffLine").text);
+    // Refusals change nothing.
+    EXPECT_EQ("1", Rpc("GetStatus").Get("result.accState"));
+    EXPECT_EQ(kTrafficRoutes, Routes(251).size());
+}
+
+TEST_F(RouterSession, LogoutWhileAcceleratingTellsTheLan)
+{
+    ASSERT_NO_FATAL_FAILURE(LoginAndAccelerate("1"));
+    ListenOnLan(1, 10);
+    EXPECT_EQ("INIT", Rpc("Logout").Status());
+    std::string heard = Heard();
+    EXPECT_EQ(0u, heard.find("192.168.1.1:")) << heard;
+    EXPECT_NE(std::string::npos, heard.find(std::string(kEventStop) + "\n")) << heard;
+    EXPECT_EQ(1u, Lines(heard).size()) << heard;
+    EXPECT_FALSE(LinkExists("tun0"));
+    EXPECT_TRUE(Routes(252).empty());
+    EXPECT_TRUE(Routes(251).empty());
+
+    // Without acceleration a logout has nothing to tell.
+    ASSERT_EQ("LOGIN_OK", Rpc("Login", {"demo", "zunaro-demo"}).Status());
+    ListenOnLan(1, 2);
+    EXPECT_EQ("INIT", Rpc("Logout").Status());
+    EXPECT_EQ("", Heard());
+}
+
+} // namespace
+} // namespace e2e
