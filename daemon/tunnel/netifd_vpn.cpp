@@ -35,7 +35,11 @@ uint32_t vpn_up(const VpnKind &kind, ClientRecord *client, AccNodeServer *node)
         ZND_ERROR("%s node address refused: not a dotted IPv4 address", kind.proto);
         return ZND_ERR_COMMON;
     }
-    // Every value is attempted, as a partial configuration is overwritten by the next dial anyway.
+    if (ZND_HasLineBreak(client->uname) || ZND_HasLineBreak(client->upass)) {
+        ZND_ERROR("%s credentials refused: line break", kind.proto);
+        return ZND_ERR_COMMON;
+    }
+    // All five are attempted even after a failure; what was stored is overwritten by the next dial.
     uint32_t rc = UCI_SetCfgInfo("network", "vpn", "proto", kind.proto);
     rc |= UCI_SetCfgInfo("network", "vpn", "username", client->uname);
     rc |= UCI_SetCfgInfo("network", "vpn", "password", client->upass);
