@@ -8,9 +8,6 @@
 namespace e2e {
 namespace {
 
-const size_t kLoginRoutes = 360;
-const size_t kTrafficRoutes = 320;
-
 bool Has(const std::string &text, const std::string &what)
 {
     return text.find(what) != std::string::npos;
@@ -79,6 +76,7 @@ TEST_F(RouterSession, WanLostAndBack)
     EXPECT_FALSE(LinkExists("tun0"));
     EXPECT_TRUE(Routes(252).empty());
     EXPECT_TRUE(Routes(251).empty());
+    EXPECT_EQ("0\n1\n", InRouterOut(kLeds)) << "the status LED still shows acceleration";
 
     // Back: the next check (30 s after the loss) redials with reconnection on.
     ASSERT_EQ(0, Sim("fault wan up"));

@@ -11,6 +11,13 @@ namespace e2e {
 
 extern const std::string kState;   // the sim's state directory, as seen from the test
 
+// sim/data: the cloud's login list of game 757 (it replaces the local one at login) and the local
+// traffic list.
+constexpr size_t kLoginRoutes = 360;
+constexpr size_t kTrafficRoutes = 320;
+// The status LED (state_b, then state_g) as a command inside the router.
+constexpr const char *kLeds = "cat /sys/class/leds/state_b/brightness /sys/class/leds/state_g/brightness";
+
 // One reply of the daemon as zunaroctl prints it.
 struct Reply {
     std::string text;

@@ -11,11 +11,6 @@
 namespace e2e {
 namespace {
 
-// sim/data: the cloud's login list of game 757 (it replaces the local one at login) and the local
-// traffic list.
-const size_t kLoginRoutes = 360;
-const size_t kTrafficRoutes = 320;
-
 int Count(const std::string &text, const std::string &what)
 {
     int n = 0;
@@ -100,6 +95,7 @@ TEST_F(RouterSession, TypicalUseStepByStep)
     EXPECT_NE(std::string::npos, rules.find("100:\tfrom all fwmark 0x1 lookup traffic")) << rules;
     EXPECT_NE(std::string::npos, InRouterOut("ip route get 198.18.0.10 mark 1").find("dev tun0 table traffic"));
     EXPECT_NE(std::string::npos, InRouterOut("ip route get 198.19.0.10").find("via 10.1.2.1 dev eth0 table login"));
+    EXPECT_EQ("0\n1\n", InRouterOut(kLeds)) << "status LED: accelerating";
 
     Reply status = Rpc("GetStatus");
     EXPECT_EQ("1", status.Get("result.accState")) << status.text;
@@ -137,6 +133,7 @@ TEST_F(RouterSession, TypicalUseStepByStep)
     EXPECT_FALSE(LinkExists("tun0"));
     EXPECT_TRUE(Routes(252).empty());
     EXPECT_TRUE(Routes(251).empty());
+    EXPECT_EQ("1\n0\n", InRouterOut(kLeds)) << "status LED back to the LED service's";
     Reply logout = Rpc("Logout");
     EXPECT_EQ("INIT", logout.Get("result.status")) << logout.text;
 
