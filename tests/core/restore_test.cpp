@@ -55,10 +55,21 @@ protected:
     bool Dialed() const { return sh.Ran("/etc/init.d/openvpn start") || sh.Ran("ifup -w vpn"); }
     void NoTunnelAnswers() { sh.On(" -I ", FakeShell::Exit(1)); }
 
+    // Notes, at each LED reload (the state becoming LOGIN_OK), whether the key log already tells
+    // of the restored login.
+    void KeyLogAtLedReload()
+    {
+        sh.On("/etc/init.d/led reload", 0, "", [this](const std::string &) {
+            logged_at_reload.push_back(HasKeyLog("[Restore]: login success"));
+        });
+    }
+
     void ExpectDialAgain(const char *name)
     {
         SavedState(name);
+        KeyLogAtLedReload();
         Start();
+        EXPECT_EQ(std::vector<bool>{true}, logged_at_reload) << "here the key log line comes first";
         EXPECT_EQ(ZND_STATE_ACCING, ZND_GetState());
         EXPECT_EQ(ZND_EVT_ACC_START, ZND_GetLastEvent());
         EXPECT_TRUE(sh.Ran("/etc/init.d/openvpn start"));
@@ -72,6 +83,7 @@ protected:
     }
 
     FakeClock clock;
+    std::vector<bool> logged_at_reload;
 };
 
 TEST_F(Restore, SavedInitQuits)
@@ -88,7 +100,9 @@ TEST_F(Restore, SavedInitQuits)
 
 TEST_F(Restore, SavedLoginOkLogsInAgain)
 {
+    KeyLogAtLedReload();
     Start();
+    EXPECT_EQ(std::vector<bool>{false}, logged_at_reload) << "the state is set before the key log line";
     EXPECT_EQ(ZND_STATE_LOGIN_OK, ZND_GetState());
     EXPECT_EQ(ZND_EVT_LOGIN, ZND_GetLastEvent());
     std::vector<std::string> curls = sh.Matching("curl ");
