@@ -8,6 +8,7 @@
 #include <functional>
 #include <gtest/gtest.h>
 #include <set>
+#include <sstream>
 #include <string>
 #include <sys/stat.h>
 #include <thread>
@@ -144,6 +145,51 @@ std::vector<int> ProcessesIn(const std::set<unsigned long> &inodes)
     return pids;
 }
 
+// A process as pid and start time: once the sim's namespaces are gone their inode numbers may
+// be given to other namespaces of the machine, so survivors are looked for by identity.
+struct ProcessId {
+    int pid;
+    std::string start;
+};
+
+std::string StartTime(int pid)
+{
+    std::string stat = ZND_TestReadFile("/proc/" + std::to_string(pid) + "/stat");
+    size_t pos = stat.rfind(')');
+    if (pos == std::string::npos)
+        return "";
+    // Fields after the command: state is field 3, the start time field 22.
+    std::istringstream in(stat.substr(pos + 2));
+    std::string field;
+    for (int i = 3; i <= 22 && in >> field; i++) {
+    }
+    return field;
+}
+
+std::vector<ProcessId> Identify(const std::vector<int> &pids)
+{
+    std::vector<ProcessId> out;
+    for (int pid : pids)
+        out.push_back({pid, StartTime(pid)});
+    return out;
+}
+
+// Those of the processes that still run (zombies count as gone), as "pid command" lines.
+std::string Survivors(const std::vector<ProcessId> &procs)
+{
+    std::string out;
+    for (const auto &p : procs) {
+        std::string dir = "/proc/" + std::to_string(p.pid);
+        std::string cmd = ZND_TestReadFile(dir + "/cmdline");
+        if (cmd.empty() || StartTime(p.pid) != p.start)
+            continue;
+        for (char &c : cmd)
+            c = c ? c : ' ';
+        out += std::to_string(p.pid) + " " + cmd + "\n";
+    }
+    return out;
+}
+
 bool SimMountsLeft()
 {
     return ZND_TestReadFile("/proc/self/mountinfo").find(" " + kState) != std::string::npos;
@@ -208,10 +254,11 @@ TEST_F(SimRouter, UpBuildsTheWorldAndDownRemovesItAll)
     ASSERT_EQ(0, Sim("exec /bin/sh -c 'sleep 300 >/dev/null 2>&1 &'"));
     ASSERT_EQ(0, Sim("inet /bin/sh -c 'sleep 300 >/dev/null 2>&1 &'"));
     ASSERT_EQ(0, Sim("lan /bin/sh -c 'sleep 300 >/dev/null 2>&1 &'"));
-    EXPECT_GE(ProcessesIn(ns).size(), 3u);
+    std::vector<ProcessId> running = Identify(ProcessesIn(ns));
+    EXPECT_GE(running.size(), 3u);
 
     ASSERT_EQ(0, Sim("down"));
-    EXPECT_TRUE(ProcessesIn(ns).empty());
+    EXPECT_EQ("", Survivors(running));
     EXPECT_FALSE(SimMountsLeft());
     EXPECT_FALSE(ZND_TestFileExists(kState));
     EXPECT_EQ(0, Sim("down")) << "down twice";
@@ -233,8 +280,9 @@ TEST_F(SimRouter, DownCleansUpAfterTheSimsProcessesWereKilled)
     // A crash half-way: the marker of a complete start is gone too.
     unlink((kState + "/up").c_str());
     EXPECT_NE(0, Sim("exec true"));
+    std::vector<ProcessId> left = Identify(ProcessesIn(ns));
     ASSERT_EQ(0, Sim("down"));
-    EXPECT_TRUE(ProcessesIn(ns).empty());
+    EXPECT_EQ("", Survivors(left));
     EXPECT_FALSE(SimMountsLeft());
     EXPECT_FALSE(ZND_TestFileExists(kState));
 }
