@@ -175,6 +175,21 @@ TEST_F(RouterSession, EachStateRefusesWhatItCannotDo)
     EXPECT_EQ(kTrafficRoutes, Routes(251).size());
 }
 
+// The user changes their mind at once: nothing of the start may survive the stop. (OpenVPN is
+// started two seconds after the request, in the background.)
+TEST_F(RouterSession, AStopRightAfterTheStartLeavesNoTunnel)
+{
+    ASSERT_EQ("LOGIN_OK", Rpc("Login", {"demo", "zunaro-demo"}).Status());
+    ASSERT_EQ("ACCING", Rpc("AccStart", {"1", "0", "", "1"}).Status());
+    size_t services = ServicesLog().size();
+    ASSERT_EQ("LOGIN_OK", Rpc("AccStop").Status());
+    EXPECT_FALSE(WaitFor(4000, [&] { return LinkExists("tun0"); })) << "a tunnel came up after the stop";
+    EXPECT_EQ("LOGIN_OK", Rpc("GetStatus").Status());
+    std::vector<std::string> after = ServicesLog();
+    for (size_t i = services; i < after.size(); i++)
+        EXPECT_EQ(std::string::npos, after[i].find("\"action\": \"start\"")) << after[i];
+}
+
 TEST_F(RouterSession, LogoutWhileAcceleratingTellsTheLan)
 {
     ASSERT_NO_FATAL_FAILURE(LoginAndAccelerate("1"));
