@@ -123,9 +123,14 @@ TEST_F(RouterSession, RestartAfterKillAdoptsTheRunningTunnel)
     for (const auto &r : traffic)
         EXPECT_TRUE(Has(r, "dev tun0")) << r;
 
-    // The adopted tunnel is the one the daemon now watches.
+    // The adopted tunnel is the one the daemon now watches: a cut is redialed.
     EXPECT_EQ("ACC_OK", Rpc("NetDevChange", {"lan", "up"}).Status());
     EXPECT_TRUE(Has(DaemonLog(), "netDevice change ifName(lan), action(up), accTun(tun0)"));
+    int redials = KeyLogCount("reconn acc start");
+    ASSERT_EQ(0, Sim("fault tunnel openvpn drop"));
+    ASSERT_TRUE(WaitForKeyLog("reconn acc start", redials + 1, 15000)) << KeyLog();
+    ASSERT_TRUE(WaitForState("ACC_OK", 30000)) << Rpc("GetStatus").text;
+    EXPECT_TRUE(LinkExists("tun0"));
 }
 
 } // namespace
