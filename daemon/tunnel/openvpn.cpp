@@ -1,0 +1,94 @@
+// OpenVPN driver: the client section `openvpn`.`zunaro`, the credentials file and the init script.
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include "config/uci.h"
+#include "core/context.h"
+#include "core/log.h"
+#include "core/paths.h"
+#include "core/result.h"
+#include "tunnel/driver_util.h"
+#include "tunnel/probe.h"
+#include "tunnel/tunnel.h"
+
+namespace {
+
+// The device OpenVPN up recorded in accTun (its name follows the node's device stem), unless
+// another kind has taken accTun over since; "tun0" when nothing is recorded.
+const char *openvpn_device()
+{
+    const char *recorded = g_znd.client.accTun;
+    if (recorded[0] == '\0')
+        return ZND_GetAccTunName(ZN_ACC_OPENVPN);
+    for (uint32_t mode = ZN_ACC_IPSEC; mode < ZN_ACC_MODE_MAX; mode++)
+        if (strcmp(recorded, ZND_GetAccTunName(mode)) == 0)
+            return ZND_GetAccTunName(ZN_ACC_OPENVPN);
+    return recorded;
+}
+
+// Refuses what must not reach the configuration; logs why.
+bool openvpn_inputs_ok(const ClientRecord *client, const AccNodeServer *node, const char *tun)
+{
+    if (!ZND_IsDottedIpv4(node->cSvrIpv4)) {
+        ZND_ERROR("openvpn node address refused: not a dotted IPv4 address");
+        return false;
+    }
+    if (!ZND_IsSafeIfName(node->cOpenVpnDev) || !ZND_IsSafeIfName(tun)) {
+        ZND_ERROR("openvpn device name refused");
+        return false;
+    }
+    // The credentials file has one line each for the user name and the password.
+    if (ZND_HasLineBreak(client->uname) || ZND_HasLineBreak(client->upass)) {
+        ZND_ERROR("openvpn credentials refused: line break");
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+uint32_t ZNACC_OpenvpnUp(ClientRecord *client, AccNodeServer *node)
+{
+    if (!client || !node) {
+        ZND_ERROR("the argument point is NULL!!");
+        return ZND_ERR_COMMON;
+    }
+    char tun[ZND_ACCTUN_MAX + 1];
+    snprintf(tun, sizeof tun, "%s0", node->cOpenVpnDev);
+    if (!openvpn_inputs_ok(client, node, tun))
+        return ZND_ERR_COMMON;
+
+    char remote[64];
+    snprintf(remote, sizeof remote, "%s %u", node->cSvrIpv4, node->ulOpenVpnPort);
+    uint32_t rc = UCI_SetCfgInfo("openvpn", "zunaro", "remote", remote);
+    rc |= UCI_SetCfgInfo("openvpn", "zunaro", "dev", node->cOpenVpnDev);
+    if (rc != ZND_OK) {
+        ZND_ERROR("openvpn uci set fail");
+        return ZND_ERR_COMMON;
+    }
+    std::string userpass = std::string(client->uname) + "\n" + client->upass + "\n";
+    if (!ZND_ReplaceFile(ZND_PATH_OPENVPN_USERPASS, userpass, 0600))
+        return ZND_ERR_COMMON;
+    ZND_System("sleep 2 && " ZND_PATH_INIT_OPENVPN " start >/dev/null 2>&1 &");
+
+    snprintf(client->accTun, sizeof client->accTun, "%s", tun);
+    ZND_DBG("openvpn up!!");
+    return ZND_OK;
+}
+
+uint32_t ZNACC_OpenvpnDown()
+{
+    ZND_System(ZND_PATH_INIT_OPENVPN " stop >/dev/null 2>&1");
+    ZND_DBG("openvpn down!!");
+    return ZND_OK;
+}
+
+uint32_t ZNACC_OpenvpnState()
+{
+    if (ZND_IsTunActive(openvpn_device())) {
+        ZND_DBG("openvpn tunnel is active");
+        return ZND_OK;
+    }
+    ZND_ERROR("openvpn tunnel is inactive");
+    return ZND_ERR_COMMON;
+}

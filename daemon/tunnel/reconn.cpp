@@ -1,0 +1,92 @@
+// Supervision of a working tunnel: the WAN first, then the tunnel, restarted up to the mode's limit.
+#include "cloud/node.h"
+#include "core/context.h"
+#include "core/log.h"
+#include "core/result.h"
+#include "core/state.h"
+#include "core/timer.h"
+#include "tunnel/acc.h"
+#include "tunnel/acc_mode.h"
+#include "tunnel/probe.h"
+#include "tunnel/tunnel.h"
+
+#define ZND_WAN_RECHECK_MS 30000
+#define ZND_HEALTHY_RECHECK_MS 5000
+#define ZND_RESTART_RECHECK_MS 1000
+
+namespace {
+
+// "acc fail" is only taken in ACCING; from any other state (ACC_OK with a tunnel that cannot be
+// restarted) it would be refused and leave a dead tunnel reported as working and unwatched.
+void give_up()
+{
+    if (g_znd.curState != ZND_STATE_ACCING)
+        ZND_SetState(ZND_STATE_ACCING, ZND_EVT_ACC_START);
+    ZND_EventMsgHaldle(ZND_EVT_ACC_FAIL, nullptr, nullptr);
+}
+
+void tunnel_active()
+{
+    if (g_znd.accReconnCount == 0) {
+        ZND_DBG("Acc state is normal, reset the reconn timer");
+        ZND_SetAccTimer(ZND_AccReconnTimeHandler, ZND_HEALTHY_RECHECK_MS);
+        return;
+    }
+    ZND_DBG("reconn success, add route ...");
+    g_znd.accReconnCount = 0;
+    ZND_AccOkTodo();
+}
+
+void tunnel_inactive(uint32_t mode)
+{
+    const char *name = ZND_AccModeName(mode);
+    g_znd.accReconnCount++;
+    if (g_znd.accReconnCount > ZND_AccModeLimit(mode)) {
+        ZND_DBG("reconn [%s] fail !!", name);
+        ZND_KEYLOG("reconn failed by retry");
+        give_up();
+        return;
+    }
+    ClientRecord *client = &g_znd.client;
+    AccNodeServer *node = ZND_MatchAccNode(client->node, client->nodename);
+    const ZNACC_ModeOps &row = ZNACC_ModeTable[mode];
+    if (!node || !row.up) {
+        ZND_ERROR("reconn error!");
+        ZND_KEYLOG("reconn failed, acc node not match");
+        give_up();
+        return;
+    }
+    ZND_SetState(ZND_STATE_ACCING, ZND_EVT_ACC_START);
+    row.up(client, node);
+    ZND_KEYLOG("reconn acc start");
+    ZND_DBG("reconn [%s] count:%d", name, g_znd.accReconnCount);
+    ZND_SetAccTimer(ZND_AccReconnTimeHandler, ZND_RESTART_RECHECK_MS);
+}
+
+} // namespace
+
+void ZND_AccReconnTimeHandler(ZND_Timeout *)
+{
+    if (!ZND_IsWanActive()) {
+        if (g_znd.lastEvent != ZND_EVT_ABNORMAL_DISCONNECT) {
+            ZND_KEYLOG("check wan network failed, code: %d", ZND_EVT_ABNORMAL_DISCONNECT);
+            ZND_MsgDispatch(ZND_EVT_ABNORMAL_DISCONNECT, nullptr, nullptr);
+        }
+        ZND_SetAccTimer(ZND_AccReconnTimeHandler, ZND_WAN_RECHECK_MS);
+        return;
+    }
+    if (g_znd.client.reconn == 0)
+        return;
+    uint32_t mode = g_znd.curAccMode;
+    if (mode >= ZN_ACC_MODE_MAX) {
+        ZND_ERROR("error acc mode!");
+        ZND_KEYLOG("reconn acc failed");
+        g_znd.curAccMode = ZN_ACC_AUTO;
+        give_up();
+        return;
+    }
+    if (ZND_AccModeActive(mode))
+        tunnel_active();
+    else
+        tunnel_inactive(mode);
+}
