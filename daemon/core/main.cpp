@@ -1,8 +1,12 @@
 // zunarod: start-up in a fixed order, the event loop, and teardown.
 #include <csignal>
 #include "core/client.h"
+#include "core/context.h"
 #include "core/log.h"
-#include "platform/loop.h"
+#include "core/restore.h"
+#include "core/rpc.h"
+#include "core/timer.h"
+#include "discovery/notify.h"
 #include "route/route_sync.h"
 
 int main()
@@ -14,12 +18,17 @@ int main()
         ZND_KEYLOG("loop init fail");
         return 2;
     }
+    ZND_UbusInit();
     ZND_ClientInit();
     ZND_LocalRouteTabInit();
+    ZND_NotifyListenInit();
+    ZND_SetTimer(&g_znd.restoreTimer, ZND_AbnormalRestoreTimerHandler, 1000);
     ZND_KEYLOG("init success");
 
     ZND_LoopRun();
 
+    // Tunnels, kernel routes and policy rules stay as they are: the next start adopts them.
+    ZND_UbusDeinit();
     ZND_ClientDeinit();
     ZND_LocalRouteTabDeinit();
     ZND_LoopDone();

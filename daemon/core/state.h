@@ -51,6 +51,11 @@ const char *ZND_GetEventName(int32_t event);
 uint32_t ZND_MsgDispatch(uint32_t id, ZND_Params params, ZND_BusBuf *out);
 uint32_t ZND_EventMsgHaldle(int32_t event, ZND_Params params, ZND_BusBuf *out);
 uint32_t ZND_CtrlMsgHandle(uint32_t id);
+// The handlers of the four handled states; an event without an action there is refused with 34.
+uint32_t ZND_StateInitHandle(int32_t event, ZND_Params params, ZND_BusBuf *out);
+uint32_t ZND_StateLoginOkHandle(int32_t event, ZND_Params params, ZND_BusBuf *out);
+uint32_t ZND_StateAccingHandle(int32_t event, ZND_Params params, ZND_BusBuf *out);
+uint32_t ZND_StateAccOkHandle(int32_t event, ZND_Params params, ZND_BusBuf *out);
 
 void ZND_SetState(uint32_t state, int32_t event);
 uint32_t ZND_GetState();
