@@ -151,8 +151,11 @@ uint32_t ZND_GetAccNodes(ClientRecord *client, AccNodeServer *table)
 
 uint32_t ZND_NodeOrderKey(const AccNodeServer *node)
 {
+    // A node that never answered counts as the slowest of its level (999 ms): taken as 0 ms it
+    // would rank first and be chosen as the best node although nobody knows it is reachable.
+    uint32_t ping = node->ping != 0 ? node->ping : ZND_NODE_UNANSWERED_MS;
     // Unsigned and wrapping on purpose: the key of the deployed ordering.
-    return 10101000u - node->ping - (uint32_t)((int32_t)node->update * 100000) -
+    return 10101000u - ping - (uint32_t)((int32_t)node->update * 100000) -
            (uint32_t)((int32_t)node->level * 1000);
 }
 

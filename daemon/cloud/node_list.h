@@ -20,5 +20,6 @@ void ZND_FillNodeCfgInfo(const _xmlNode *server, AccNodeServer *entry);
 uint32_t ZND_NodeLevelSort(AccNodeServer *table);
 
 // The ordering of ZND_NodeLevelSort on the pings the table already holds.
+#define ZND_NODE_UNANSWERED_MS 999
 uint32_t ZND_NodeOrderKey(const AccNodeServer *node);
 void ZND_NodeSortByKey(AccNodeServer *table);

@@ -4,16 +4,9 @@
 #pragma once
 #include <string>
 #include <sys/types.h>
-#include "core/shell_quote.h" // ZND_IsDottedIpv4
 
-// A name that can be a network device: 1..15 characters of [A-Za-z0-9._-], no leading '-'.
-bool ZND_IsSafeIfName(const char *name);
 // True when text holds a line feed or carriage return, which would split a line-based file.
 bool ZND_HasLineBreak(const char *text);
-
-// Replaces the file at path by content: written to a temporary file in the same directory with
-// the given mode, synced, then renamed over path, so that readers see the old or the new file
-// and never a part. False (logged) on any failure; path is then left as it was.
-bool ZND_ReplaceFile(const char *path, const std::string &content, mode_t mode);
-// Reads the whole file; false when it cannot be read.
-bool ZND_ReadFile(const char *path, std::string *content, mode_t *mode);
+// Replaces a file that a tunnel service reads, atomically; logs and returns false on failure,
+// leaving the file as it was.
+bool ZND_WriteServiceFile(const char *path, const std::string &content, mode_t mode);

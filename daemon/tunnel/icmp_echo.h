@@ -19,7 +19,7 @@ void ZND_IcmpBuildEchoRequest(uint8_t out[ZND_ICMP_ECHO_SIZE], uint16_t ident, u
 // One received datagram, IP header included, as the echo engine reads it.
 enum ZND_IcmpVerdict {
     ZND_ICMP_DISCARD,   // redirect, or a datagram too short or malformed to read: keep waiting
-    ZND_ICMP_FOREIGN,   // another type or another identifier: ends the pass
+    ZND_ICMP_FOREIGN,   // another type or another identifier: not ours, ignored
     ZND_ICMP_MATCH,     // an echo reply of ours: seq and sent are set
 };
 ZND_IcmpVerdict ZND_IcmpReadReply(const uint8_t *pkt, size_t len, uint16_t ident, uint16_t *seq,

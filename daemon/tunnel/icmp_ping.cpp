@@ -7,6 +7,7 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/time.h>
+#include <ctime>
 #include <unistd.h>
 #include <fcntl.h>
 #include "core/context.h"
@@ -65,19 +66,34 @@ void record_time(AccNodeServer *node, uint32_t ms)
     node->ping = ms < old ? ms : old;
 }
 
-// Waits up to a second for one datagram; false when the pass is over.
-bool wait_readable(int sock)
+int64_t now_ms()
 {
+    struct timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return (int64_t)ts.tv_sec * 1000 + ts.tv_nsec / 1000000;
+}
+
+// Waits until the deadline for one datagram; false when the pass is over.
+bool wait_readable(int sock, int64_t deadline)
+{
+    int64_t left = deadline - now_ms();
+    if (left <= 0)
+        return false;
     struct pollfd pfd = {sock, POLLIN, 0};
-    return poll(&pfd, 1, ZND_PING_WAIT_MS) > 0;
+    return poll(&pfd, 1, (int)left) > 0;
 }
 
 void wait_phase(PingRun *run)
 {
     uint8_t buf[ZND_ICMP_RECV_SIZE];
+    // Every matched reply earns a new full second of waiting. Datagrams that are not our replies
+    // (the raw socket sees every ICMP message of the router: other pings, unreachables, our own
+    // requests on loopback) are skipped within the current second, so they can neither end a pass
+    // early nor keep it going.
+    int64_t deadline = now_ms() + ZND_PING_WAIT_MS;
     // Nothing outstanding means nothing can be matched: skip the wait.
     while (run->outstanding > 0) {
-        if (!wait_readable(run->sock))
+        if (!wait_readable(run->sock, deadline))
             return;
         memset(buf, 0, sizeof buf);
         ssize_t n = recv(run->sock, buf, sizeof buf, 0);
@@ -88,13 +104,12 @@ void wait_phase(PingRun *run)
         uint16_t seq = 0;
         struct timeval sent = {};
         ZND_IcmpVerdict v = ZND_IcmpReadReply(buf, (size_t)n, run->ident, &seq, &sent);
-        if (v == ZND_ICMP_DISCARD)
+        if (v != ZND_ICMP_MATCH)
             continue;
-        if (v == ZND_ICMP_FOREIGN)
-            return;
         AccNodeServer *node = node_of_seq(run->table, seq);
         if (!node)
             continue;
+        deadline = now_ms() + ZND_PING_WAIT_MS;
         run->outstanding--;
         record_time(node, ZND_IcmpRoundTripMs(&now, &sent));
     }

@@ -6,6 +6,7 @@
 #include "core/log.h"
 #include "core/paths.h"
 #include "core/result.h"
+#include "core/shell_quote.h"
 #include "tunnel/driver_util.h"
 #include "tunnel/ipsec_conf.h"
 #include "tunnel/probe.h"
@@ -40,7 +41,7 @@ uint32_t ZNACC_IpsecUp(ClientRecord *client, AccNodeServer *node)
     if (!ZND_IpsecConfSetPeer(ZND_PATH_IPSEC_CONF, client->uname, node->cSvrIpv4))
         return ZND_ERR_COMMON;
     std::string secret = std::string(client->uname) + " : EAP \"" + client->upass + "\"\n";
-    if (!ZND_ReplaceFile(ZND_PATH_IPSEC_SECRETS, secret, 0600))
+    if (!ZND_WriteServiceFile(ZND_PATH_IPSEC_SECRETS, secret, 0600))
         return ZND_ERR_COMMON;
     ZND_System(ZND_PATH_INIT_IPSEC " start >/dev/null 2>&1 &");
 

@@ -3,6 +3,7 @@
 #include "tunnel/ipsec_conf.h"
 
 #include "core/log.h"
+#include "platform/file.h"
 #include "tunnel/driver_util.h"
 
 namespace {
@@ -49,7 +50,7 @@ bool ZND_IpsecConfSetPeer(const char *path, const char *identity, const char *ri
 {
     std::string text;
     mode_t mode = 0644;
-    if (!ZND_ReadFile(path, &text, &mode)) {
+    if (!ZND_FileRead(path, &text, &mode)) {
         ZND_ERROR("read %s failed", path);
         return false;
     }
@@ -58,5 +59,5 @@ bool ZND_IpsecConfSetPeer(const char *path, const char *identity, const char *ri
         ZND_ERROR("%s holds no eap_identity= or no right= line", path);
         return false;
     }
-    return ZND_ReplaceFile(path, edited, mode);
+    return ZND_WriteServiceFile(path, edited, mode);
 }

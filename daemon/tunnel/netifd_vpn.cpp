@@ -4,6 +4,7 @@
 #include "config/uci.h"
 #include "core/log.h"
 #include "core/result.h"
+#include "core/shell_quote.h"
 #include "tunnel/driver_util.h"
 #include "tunnel/probe.h"
 #include "tunnel/tunnel.h"

@@ -7,6 +7,7 @@
 #include "core/log.h"
 #include "core/paths.h"
 #include "core/result.h"
+#include "core/shell_quote.h"
 #include "tunnel/driver_util.h"
 #include "tunnel/probe.h"
 #include "tunnel/tunnel.h"
@@ -33,7 +34,7 @@ bool openvpn_inputs_ok(const ClientRecord *client, const AccNodeServer *node, co
         ZND_ERROR("openvpn node address refused: not a dotted IPv4 address");
         return false;
     }
-    if (!ZND_IsSafeIfName(node->cOpenVpnDev) || !ZND_IsSafeIfName(tun)) {
+    if (!ZND_IsPlainIfName(node->cOpenVpnDev) || !ZND_IsPlainIfName(tun)) {
         ZND_ERROR("openvpn device name refused");
         return false;
     }
@@ -67,7 +68,7 @@ uint32_t ZNACC_OpenvpnUp(ClientRecord *client, AccNodeServer *node)
         return ZND_ERR_COMMON;
     }
     std::string userpass = std::string(client->uname) + "\n" + client->upass + "\n";
-    if (!ZND_ReplaceFile(ZND_PATH_OPENVPN_USERPASS, userpass, 0600))
+    if (!ZND_WriteServiceFile(ZND_PATH_OPENVPN_USERPASS, userpass, 0600))
         return ZND_ERR_COMMON;
     ZND_System("sleep 2 && " ZND_PATH_INIT_OPENVPN " start >/dev/null 2>&1 &");
 

@@ -73,14 +73,16 @@ TEST(NodeSort, LevelThenPingThenMemo)
     EXPECT_EQ((std::vector<uint32_t>{4, 3, 1, 2, 0, 0, 0, 0, 0, 0}), ids(t));
 }
 
-TEST(NodeSort, UnansweredComesAheadOfAnsweredOfSameLevel)
+TEST(NodeSort, UnansweredComesBehindAnsweredOfSameLevelButAheadOfHigherLevels)
 {
     AccNodeServer t[ZND_NODE_TABLE_SIZE] = {};
-    set_node(&t[0], 1, "a", 0, 15);
-    set_node(&t[1], 2, "silent", 0, 0);
+    set_node(&t[0], 1, "silent", 0, 0);
+    set_node(&t[1], 2, "l1-5", 1, 5);
+    set_node(&t[2], 3, "l0-900", 0, 900);
+    set_node(&t[3], 4, "l0-15", 0, 15);
     ZND_NodeSortByKey(t);
-    EXPECT_EQ(2u, t[0].id);
-    EXPECT_EQ(1u, t[1].id);
+    EXPECT_EQ((std::vector<uint32_t>{4, 3, 1, 2, 0, 0, 0, 0, 0, 0}), ids(t));
+    EXPECT_EQ(0u, t[2].ping);   // the table still reports that it never answered
 }
 
 TEST(NodeSort, SelectionSwapMovesFirstBehindSecond)
@@ -112,7 +114,8 @@ TEST(NodeSort, KeyWrapsAsUnsigned)
 {
     AccNodeServer n = {};
     n.level = -1;   // a negative level raises the key
-    EXPECT_EQ(10102000u, ZND_NodeOrderKey(&n));
+    n.ping = 1;
+    EXPECT_EQ(10101999u, ZND_NodeOrderKey(&n));
     n.level = 127;
     n.update = 1;
     n.ping = 20000000;   // larger than the base: wraps to a huge key

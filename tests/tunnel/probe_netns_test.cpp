@@ -155,6 +155,20 @@ TEST_F(EchoProbe, NodeListIsOrderedByMeasuredTimes)
 
 // Resolver addresses reachable only inside the sandbox, through the link "wan0" to the namespace
 // "dns" whose kernel answers pings.
+// The raw socket sees every ICMP message of the host, our own requests to a local address among
+// them; such messages are skipped instead of ending the pass before the reply arrives.
+TEST_F(EchoProbe, MessagesThatAreNotOurRepliesDoNotEndThePass)
+{
+    ZND_ContextReset();
+    AccNodeServer local[ZND_NODE_TABLE_SIZE] = {};
+    local[0].id = 1;
+    snprintf(local[0].cSvrIpv4, sizeof local[0].cSvrIpv4, "127.0.0.1");
+    auto t0 = std::chrono::steady_clock::now();
+    ASSERT_EQ(0u, Ping_SynPingIpv4(local, 3));
+    EXPECT_GT(local[0].ping, 0u);
+    EXPECT_LT(seconds_since(t0), 1.0);
+}
+
 class ReachProbe : public ::testing::Test {
 protected:
     void SetUp() override

@@ -7,7 +7,7 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include "platform/host/uci_commit.h"
+#include "platform/file.h"
 #include "platform/host/uci_file.h"
 
 namespace {
@@ -77,7 +77,7 @@ public:
         return UciParse(text, pkg);
     }
 
-    bool Commit(const UciPackage &pkg) { return UciReplaceFile(path_, UciRender(pkg), st_); }
+    bool Commit(const UciPackage &pkg) { return ZND_FileReplace(path_.c_str(), UciRender(pkg), st_.st_mode, &st_); }
 
 private:
     std::string path_;

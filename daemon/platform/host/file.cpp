@@ -1,10 +1,11 @@
-// Atomic replacement of a package file: temporary file in the same directory, fsync, rename,
-// fsync of the directory.
-#include "platform/host/uci_commit.h"
+// Whole files: atomic replacement (temporary file in the same directory, fsync, rename, fsync of
+// the directory) and reading.
+#include "platform/file.h"
 
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -49,7 +50,7 @@ void sync_dir(const std::string &dir)
     close(fd);
 }
 
-// A package file that is a symbolic link is replaced at its target, keeping the link.
+// A file that is a symbolic link is replaced at its target, keeping the link.
 std::string resolve(const std::string &path)
 {
     char *real = realpath(path.c_str(), nullptr);
@@ -62,7 +63,7 @@ std::string resolve(const std::string &path)
 
 } // namespace
 
-bool UciReplaceFile(const std::string &path, const std::string &text, const struct stat &like)
+bool ZND_FileReplace(const char *path, const std::string &content, mode_t mode, const struct stat *owner_like)
 {
     std::string target = resolve(path);
     std::string dir = dir_of(target);
@@ -72,19 +73,46 @@ bool UciReplaceFile(const std::string &path, const std::string &text, const stru
     if (fd < 0)
         return false;
 
-    bool ok = fchmod(fd, like.st_mode & 07777) == 0;
-    if (ok && fchown(fd, like.st_uid, like.st_gid) != 0) {
+    bool ok = fchmod(fd, mode & 07777) == 0;
+    if (ok && owner_like && fchown(fd, owner_like->st_uid, owner_like->st_gid) != 0) {
         // Not permitted for an unprivileged caller: the file stays ours, with the same mode.
     }
-    ok = ok && write_all(fd, text) && fsync(fd) == 0;
+    ok = ok && write_all(fd, content) && fsync(fd) == 0;
     if (close(fd) != 0)
         ok = false;
     if (ok && rename(tmp.c_str(), target.c_str()) != 0)
         ok = false;
     if (!ok) {
+        int saved = errno;
         unlink(tmp.c_str());
+        errno = saved;
         return false;
     }
     sync_dir(dir);
     return true;
+}
+
+bool ZND_FileRead(const char *path, std::string *content, mode_t *mode)
+{
+    int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat st;
+    bool ok = fstat(fd, &st) == 0;
+    if (ok && mode)
+        *mode = st.st_mode & 07777;
+    content->clear();
+    char buf[4096];
+    while (ok) {
+        ssize_t n = read(fd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            ok = false;
+        if (n <= 0)
+            break;
+        content->append(buf, (size_t)n);
+    }
+    close(fd);
+    return ok;
 }
