@@ -325,8 +325,9 @@ TEST_F(SimRouter, OpenvpnStartMakesTun0AndStopRemovesIt)
     EXPECT_EQ(ifindex, InRouterOut("cat /sys/class/net/tun0/ifindex"));
     EXPECT_EQ(1, ServicesLogCount({"\"service\": \"openvpn\"", "\"result\": \"running\""}));
     WriteOpenvpnConfig("203.0.113.11 1194", "tun");
-    ASSERT_TRUE(StartAndWait("/etc/init.d/openvpn start", "tun0"));
+    EXPECT_EQ(0, InRouter("/etc/init.d/openvpn start >/dev/null 2>&1"));
     EXPECT_EQ(2, ServicesLogCount({"\"service\": \"openvpn\"", "\"result\": \"up\""}));
+    EXPECT_TRUE(LinkExists("tun0"));
 
     // The tunnel rides on the WAN.
     ASSERT_EQ(0, Sim("fault wan down"));
