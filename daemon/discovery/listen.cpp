@@ -62,8 +62,13 @@ json_object *build_reply(const ZND_HostChoice &choice)
     return reply;
 }
 
-// Receives one datagram; false when there is nothing to answer.
-bool receive_request(int fd, char (&buf)[ZND_NOTIFY_BUF_SIZE], struct sockaddr_in *from)
+enum ZND_Receive {
+    ZND_RECV_REQUEST,   // a datagram to look at is in the buffer
+    ZND_RECV_SKIPPED,   // a datagram was taken and dropped
+    ZND_RECV_NONE,      // nothing (more) to read, or the socket failed
+};
+
+ZND_Receive receive_request(int fd, char (&buf)[ZND_NOTIFY_BUF_SIZE], struct sockaddr_in *from)
 {
     ssize_t n;
     socklen_t len;
@@ -72,18 +77,51 @@ bool receive_request(int fd, char (&buf)[ZND_NOTIFY_BUF_SIZE], struct sockaddr_i
         memset(buf, 0, sizeof buf);
         n = recvfrom(fd, buf, sizeof buf, MSG_TRUNC, (struct sockaddr *)from, &len);
     } while (n < 0 && errno == EINTR);
-    if (n == 0 || (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)))
-        return false;
+    if (n == 0)
+        return ZND_RECV_SKIPPED;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+        return ZND_RECV_NONE;
     if (n < 0) {
         ZND_ERROR("broadcast recv err, ret:%d, errno: %d !!!", (int)n, errno);
-        return false;
+        return ZND_RECV_NONE;
     }
     // A datagram that fills the buffer leaves no room for the terminator: it is not a request.
     if (n >= (ssize_t)sizeof buf) {
         ZND_ERROR("broadcast msg too long, len:%d", (int)n);
-        return false;
+        return ZND_RECV_SKIPPED;
     }
-    return true;
+    return ZND_RECV_REQUEST;
+}
+
+void answer_request(int fd, char (&buf)[ZND_NOTIFY_BUF_SIZE], struct sockaddr_in from)
+{
+    ZND_DBG("接受到一个连接：%s \r\n", inet_ntoa(from.sin_addr));
+    if (ZND_RequestMsgParse(buf) != ZND_OK) {
+        ZND_ERROR("unknow the request msg");
+        return;
+    }
+
+    ZND_RouterAddrs addrs;
+    ZND_GetRouterAddrs(&addrs);
+    json_object *reply = build_reply(choose_host(addrs, from.sin_addr.s_addr));
+    const char *text = json_object_to_json_string(reply);
+    size_t len = strlen(text);
+    if (len >= sizeof buf) {
+        ZND_ERROR("respond msg too long, len:%d", (int)len);
+        json_object_put(reply);
+        return;
+    }
+    memset(buf, 0, sizeof buf);
+    memcpy(buf, text, len);
+    json_object_put(reply);
+
+    from.sin_port = htons(ZND_NOTIFY_REPLY_PORT);
+    if (sendto(fd, buf, len, 0, (struct sockaddr *)&from, sizeof from) < 0) {
+        ZND_ERROR("broadcast send err !!!");
+        return;
+    }
+    ZND_DBG("respond msg:\n%s\n", buf);
+    ZND_INFO("respond broacast request ok");
 }
 
 } // namespace
@@ -112,39 +150,15 @@ uint32_t ZND_RequestMsgParse(const char *text)
     return ret;
 }
 
+// The socket is watched edge-triggered: every datagram that is waiting is handled now, or a
+// request that arrived together with another would wait unanswered for the next one.
 void Notify_Broadcast_cb(ZND_Fd *fd, unsigned int)
 {
     char buf[ZND_NOTIFY_BUF_SIZE];
     struct sockaddr_in from = {};
-    if (!receive_request(fd->fd, buf, &from))
-        return;
-    ZND_DBG("接受到一个连接：%s \r\n", inet_ntoa(from.sin_addr));
-    if (ZND_RequestMsgParse(buf) != ZND_OK) {
-        ZND_ERROR("unknow the request msg");
-        return;
-    }
-
-    ZND_RouterAddrs addrs;
-    ZND_GetRouterAddrs(&addrs);
-    json_object *reply = build_reply(choose_host(addrs, from.sin_addr.s_addr));
-    const char *text = json_object_to_json_string(reply);
-    size_t len = strlen(text);
-    if (len >= sizeof buf) {
-        ZND_ERROR("respond msg too long, len:%d", (int)len);
-        json_object_put(reply);
-        return;
-    }
-    memset(buf, 0, sizeof buf);
-    memcpy(buf, text, len);
-    json_object_put(reply);
-
-    from.sin_port = htons(ZND_NOTIFY_REPLY_PORT);
-    if (sendto(fd->fd, buf, len, 0, (struct sockaddr *)&from, sizeof from) < 0) {
-        ZND_ERROR("broadcast send err !!!");
-        return;
-    }
-    ZND_DBG("respond msg:\n%s\n", buf);
-    ZND_INFO("respond broacast request ok");
+    for (ZND_Receive r; (r = receive_request(fd->fd, buf, &from)) != ZND_RECV_NONE;)
+        if (r == ZND_RECV_REQUEST)
+            answer_request(fd->fd, buf, from);
 }
 
 uint32_t ZND_NotifyListenInit()

@@ -107,6 +107,28 @@ TEST_F(Discovery, WanAndWwanHostsGetTheirNetworksAddressAndFlagZero)
               Ask("wwan", kWwanHost, kWwanRouter, kRequest));
 }
 
+// Datagrams that arrive together are all handled: the socket is edge-triggered, so one readiness
+// notification must read every datagram that is waiting, also behind ones that get no answer.
+TEST_F(Discovery, RequestsQueuedBehindRefusedDatagramsAreAnswered)
+{
+    int lan_reply = UdpIn("lan", kLanHost, 7168), lan_send = UdpIn("lan", kLanHost, 40000);
+    int wan_reply = UdpIn("wan", kWanHost, 7168), wan_send = UdpIn("wan", kWanHost, 40000);
+    ASSERT_TRUE(SendTo(lan_send, kLanRouter, 7167, "{\"code\":4}"));
+    ASSERT_TRUE(SendTo(wan_send, kWanRouter, 7167, "not json"));
+    ASSERT_TRUE(SendTo(lan_send, kLanRouter, 7167, kRequest));
+    ASSERT_TRUE(SendTo(wan_send, kWanRouter, 7167, kRequest));
+    usleep(100000);   // all four are queued before the loop looks at the socket
+    EXPECT_TRUE(Serve([&] { return log.Count("respond broacast request ok") == 2; }, 2000));
+    EXPECT_EQ(2u, log.Count("unknow the request msg"));
+    std::string reply;
+    ASSERT_TRUE(Receive(lan_reply, 1000, &reply));
+    EXPECT_EQ(reply_text(quoted(kLanRouter), "1", "HomeNet", kMac), reply);
+    ASSERT_TRUE(Receive(wan_reply, 1000, &reply));
+    EXPECT_EQ(reply_text(quoted(kWanRouter), "0", "HomeNet", kMac), reply);
+    for (int fd : {lan_reply, lan_send, wan_reply, wan_send})
+        close(fd);
+}
+
 TEST_F(Discovery, WithoutWanAndWwanAddressesHostAndFlagAreNull)
 {
     ASSERT_EQ(0, ZND_TestSh("ip addr flush dev eth1 && ip addr flush dev wlan0"));
