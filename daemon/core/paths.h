@@ -11,6 +11,7 @@
 #define ZND_PATH_LED_STATE_B "/sys/class/leds/state_b/brightness"
 #define ZND_PATH_LED_STATE_G "/sys/class/leds/state_g/brightness"
 #define ZND_PATH_INIT_OPENVPN "/etc/init.d/openvpn"
+#define ZND_PATH_OPENVPN_START_TICKET "/var/run/zunaro-openvpn-start"
 #define ZND_PATH_INIT_IPSEC "/etc/init.d/ipsec"
 #define ZND_PATH_INIT_LED "/etc/init.d/led"
 #define ZND_PATH_MTD2 "/dev/mtd2"

@@ -1,7 +1,10 @@
 // OpenVPN driver: the client section `openvpn`.`zunaro`, the credentials file and the init script.
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <string>
+#include <unistd.h>
 #include "config/uci.h"
 #include "core/context.h"
 #include "core/log.h"
@@ -46,6 +49,24 @@ bool openvpn_inputs_ok(const ClientRecord *client, const AccNodeServer *node, co
     return true;
 }
 
+// OpenVPN is started two seconds after its up, by a background shell. The start only goes ahead
+// while the ticket exists, and every stop takes the ticket away first: a start still waiting
+// would otherwise bring the tunnel up after the stop, with nothing supervising it.
+#define ZND_OPENVPN_START_CMD                                                                     \
+    "sleep 2 && [ -e " ZND_PATH_OPENVPN_START_TICKET " ] && " ZND_PATH_INIT_OPENVPN               \
+    " start >/dev/null 2>&1 &"
+
+bool issue_start_ticket()
+{
+    int fd = open(ZND_PATH_OPENVPN_START_TICKET, O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        ZND_ERROR("create %s failed: %s", ZND_PATH_OPENVPN_START_TICKET, strerror(errno));
+        return false;
+    }
+    close(fd);
+    return true;
+}
+
 } // namespace
 
 uint32_t ZNACC_OpenvpnUp(ClientRecord *client, AccNodeServer *node)
@@ -70,7 +91,9 @@ uint32_t ZNACC_OpenvpnUp(ClientRecord *client, AccNodeServer *node)
     std::string userpass = std::string(client->uname) + "\n" + client->upass + "\n";
     if (!ZND_WriteServiceFile(ZND_PATH_OPENVPN_USERPASS, userpass, 0600))
         return ZND_ERR_COMMON;
-    ZND_System("sleep 2 && " ZND_PATH_INIT_OPENVPN " start >/dev/null 2>&1 &");
+    if (!issue_start_ticket())
+        return ZND_ERR_COMMON;
+    ZND_System(ZND_OPENVPN_START_CMD);
 
     snprintf(client->accTun, sizeof client->accTun, "%s", tun);
     ZND_DBG("openvpn up!!");
@@ -79,6 +102,7 @@ uint32_t ZNACC_OpenvpnUp(ClientRecord *client, AccNodeServer *node)
 
 uint32_t ZNACC_OpenvpnDown()
 {
+    unlink(ZND_PATH_OPENVPN_START_TICKET);
     ZND_System(ZND_PATH_INIT_OPENVPN " stop >/dev/null 2>&1");
     ZND_DBG("openvpn down!!");
     return ZND_OK;

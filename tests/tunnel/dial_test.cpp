@@ -16,7 +16,7 @@ namespace {
 
 using Dial = AccFixture;
 
-const char kOpenvpnStart[] = "sleep 2 && /etc/init.d/openvpn start >/dev/null 2>&1 &";
+const char kOpenvpnStart[] = "sleep 2 && [ -e /var/run/zunaro-openvpn-start ] && /etc/init.d/openvpn start >/dev/null 2>&1 &";
 const char kOpenvpnStop[] = "/etc/init.d/openvpn stop >/dev/null 2>&1";
 const char kIpsecStart[] = "/etc/init.d/ipsec start >/dev/null 2>&1 &";
 

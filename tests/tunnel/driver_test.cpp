@@ -67,7 +67,7 @@ TEST_F(Drivers, OpenvpnUpWritesRemoteDevAndCredentialsThenStartsLater)
     EXPECT_EQ("1", Uci("openvpn", "zunaro", "enabled")) << "the rest of the section stays";
     EXPECT_EQ("demo\nzunaro-demo\n", ZND_TestReadFile(ZND_PATH_OPENVPN_USERPASS));
     EXPECT_EQ(0600u, FileMode(ZND_PATH_OPENVPN_USERPASS));
-    EXPECT_EQ(Cmds{"sleep 2 && /etc/init.d/openvpn start >/dev/null 2>&1 &"}, shell.commands());
+    EXPECT_EQ(Cmds{"sleep 2 && [ -e /var/run/zunaro-openvpn-start ] && /etc/init.d/openvpn start >/dev/null 2>&1 &"}, shell.commands());
     EXPECT_STREQ("tun0", c->accTun);
     EXPECT_TRUE(log.Has("[ZND_DBG]  openvpn up!!  [line:"));
 

@@ -49,7 +49,7 @@ TEST_F(HostileInput, OpenvpnCredentialsAreWrittenLiterally)
     SetCredentials(kHostileUser, pass);
     ASSERT_EQ(ZND_OK, ZNACC_OpenvpnUp(&g_znd.client, &g_znd.nodes[0]));
     EXPECT_EQ(std::string(kHostileUser) + "\n" + pass + "\n", ZND_TestReadFile(ZND_PATH_OPENVPN_USERPASS));
-    EXPECT_EQ(Cmds{"sleep 2 && /etc/init.d/openvpn start >/dev/null 2>&1 &"}, shell.commands());
+    EXPECT_EQ(Cmds{"sleep 2 && [ -e /var/run/zunaro-openvpn-start ] && /etc/init.d/openvpn start >/dev/null 2>&1 &"}, shell.commands());
 }
 
 TEST_F(HostileInput, IpsecCredentialsAreWrittenLiterally)

@@ -12,7 +12,7 @@ namespace {
 
 using Supervision = AccFixture;
 
-const char kOpenvpnStart[] = "sleep 2 && /etc/init.d/openvpn start >/dev/null 2>&1 &";
+const char kOpenvpnStart[] = "sleep 2 && [ -e /var/run/zunaro-openvpn-start ] && /etc/init.d/openvpn start >/dev/null 2>&1 &";
 
 TEST_F(Supervision, ReconnectionOffEndsAtTheFirstCheck)
 {
