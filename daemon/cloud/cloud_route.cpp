@@ -105,14 +105,12 @@ uint32_t ZND_ParseLoginRouteDataOld(const char *xml, size_t len, ZND_RouteHash *
 
 uint32_t ZND_GetLoginRouteFromServerOld(ClientRecord *client, const char *server, ZND_RouteHash *set)
 {
-    char *reply = nullptr;
-    size_t len = 0;
-    uint32_t rc = ZND_ClientTalkToServerOld(client, server, ZND_CLOUD_API_GAMES, &reply, &len);
-    if (!reply)
-        return rc;
-    rc = ZND_ParseLoginRouteDataOld(reply, len, set);
-    free(reply);
-    return rc;
+    return ZND_ClientFetchAndParse(
+        client, server, ZND_CLOUD_API_GAMES,
+        [](const char *reply, size_t len, void *s) {
+            return ZND_ParseLoginRouteDataOld(reply, len, static_cast<ZND_RouteHash *>(s));
+        },
+        set);
 }
 
 uint32_t ZND_GetCloudLoginRoute(ClientRecord *client, ZND_RouteHash *set)

@@ -149,3 +149,16 @@ uint32_t ZND_CloudServerWalk(ZND_CloudAttempt attempt, void *arg)
     }
     return rc;
 }
+
+uint32_t ZND_ClientFetchAndParse(ClientRecord *client, const char *server, const char *api,
+                                 ZND_CloudReplyParser parse, void *arg)
+{
+    char *reply = nullptr;
+    size_t len = 0;
+    uint32_t rc = ZND_ClientTalkToServerOld(client, server, api, &reply, &len);
+    if (!reply)
+        return rc;
+    rc = parse(reply, len, arg);
+    free(reply);
+    return rc;
+}

@@ -20,6 +20,12 @@ uint32_t ZND_ClientTalkToServer(ClientRecord *client, const char *server, const 
 uint32_t ZND_ClientTalkToServerOld(ClientRecord *client, const char *server, const char *api, char **reply,
                                    size_t *len);
 
+// Raw exchange whose reply, when one came, is handed to parse and freed: the parser's result, or
+// the exchange's when no reply came.
+typedef uint32_t (*ZND_CloudReplyParser)(const char *reply, size_t len, void *arg);
+uint32_t ZND_ClientFetchAndParse(ClientRecord *client, const char *server, const char *api,
+                                 ZND_CloudReplyParser parse, void *arg);
+
 // The curl command line of one request. Every value is single-quoted so that the shell passes it
 // as one argument; shown is the same line with the password replaced by "***", for the logs.
 void ZND_CloudComposeCommand(const ClientRecord *client, const char *server, const char *api, const char *body,

@@ -47,14 +47,12 @@ void clear_account(ClientRecord *client)
 uint32_t login_attempt(const char *server, void *arg)
 {
     ClientRecord *client = static_cast<ClientRecord *>(arg);
-    char *reply = nullptr;
-    size_t len = 0;
-    uint32_t rc = ZND_ClientTalkToServerOld(client, server, ZND_CLOUD_API_LOGIN, &reply, &len);
-    if (!reply)
-        return rc;
-    rc = ZND_ParseUserLoginDataOld(client, reply);
-    free(reply);
-    return rc;
+    return ZND_ClientFetchAndParse(
+        client, server, ZND_CLOUD_API_LOGIN,
+        [](const char *reply, size_t, void *c) {
+            return ZND_ParseUserLoginDataOld(static_cast<ClientRecord *>(c), reply);
+        },
+        client);
 }
 
 uint32_t force_offline_attempt(const char *server, void *arg)

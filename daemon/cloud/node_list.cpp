@@ -125,14 +125,12 @@ uint32_t ZND_GetNodesFromServerOld(ClientRecord *client, AccNodeServer *table, c
         ZND_ERROR("argument point is NULL!!");
         return ZND_ERR_COMMON;
     }
-    char *reply = nullptr;
-    size_t len = 0;
-    uint32_t rc = ZND_ClientTalkToServerOld(client, server, ZND_CLOUD_API_NODES, &reply, &len);
-    if (!reply)
-        return rc;
-    rc = ZND_ParseAccNodeDataOld(reply, len, table);
-    free(reply);
-    return rc;
+    return ZND_ClientFetchAndParse(
+        client, server, ZND_CLOUD_API_NODES,
+        [](const char *reply, size_t len, void *t) {
+            return ZND_ParseAccNodeDataOld(reply, len, static_cast<AccNodeServer *>(t));
+        },
+        table);
 }
 
 uint32_t ZND_GetAccNodes(ClientRecord *client, AccNodeServer *table)

@@ -20,7 +20,8 @@ int ZND_Usock(int type, const char *host, const char *service)
     }
     int fd = -1;
     for (struct addrinfo *ai = res; ai; ai = ai->ai_next) {
-        int flags = ((type & ZND_USOCK_NOCLOEXEC) ? 0 : SOCK_CLOEXEC) | ((type & ZND_USOCK_NONBLOCK) ? SOCK_NONBLOCK : 0);
+        int flags = ((type & ZND_USOCK_NOCLOEXEC) ? 0 : SOCK_CLOEXEC) |
+                    ((type & ZND_USOCK_NONBLOCK) ? SOCK_NONBLOCK : 0);
         fd = socket(ai->ai_family, ai->ai_socktype | flags, 0);
         if (fd < 0)
             continue;
