@@ -3,7 +3,9 @@
 # router's file system: /etc as a copy-on-write layer over the caller's /etc, private /run and /tmp,
 # a sysfs of the router's own network namespace with a writable /sys/class (LED files) that keeps
 # /sys/class/net. Then it waits, so that the caller can pin both namespaces to files.
-#   router-mounts.sh STATE_DIR
+# The project's trees (the sim itself, the build) stay visible where they are, also when they lie
+# below /tmp or /run, which the router covers with its own.
+#   router-mounts.sh STATE_DIR [TREE...]
 set -euo pipefail
 
 inside=/run/zunaro-sim   # where the router sees the sim's state directory
@@ -12,6 +14,17 @@ inside=/run/zunaro-sim   # where the router sees the sim's state directory
 exec 9<"$1"
 state=/proc/self/fd/9
 root=$state/root
+shift
+
+# Descriptors on the trees that the mounts below would hide, to bind them back afterwards.
+kept=()
+for tree in "$@"; do
+    tree=$(readlink -f "$tree" 2>/dev/null) || continue
+    case $tree in /tmp/* | /run/*) ;; *) continue ;; esac
+    [ -d "$tree" ] || continue
+    exec {fd}<"$tree"
+    kept+=("$fd:$tree")
+done
 
 mount --make-rprivate /
 mount -t overlay overlay -o "lowerdir=/etc,upperdir=$root/etc.upper,workdir=$root/etc.work" /etc
@@ -23,6 +36,12 @@ fi
 mkdir -p "$inside"
 mount -c --rbind "$state" "$inside"
 exec 9<&-
+for k in "${kept[@]}"; do
+    fd=${k%%:*}
+    mkdir -p "${k#*:}"
+    mount -c --rbind "/proc/self/fd/$fd" "${k#*:}"
+    exec {fd}<&-
+done
 
 mount -t sysfs sysfs /sys
 exec 8</sys/class/net

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <climits>
+#include <fcntl.h>
 #include <fstream>
 #include <sched.h>
 #include <sstream>
@@ -11,6 +13,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -21,6 +24,49 @@ bool do_mount(const char *src, const char *target, const char *type, unsigned lo
         return true;
     *why = std::string("mount ") + target + ": " + strerror(errno);
     return false;
+}
+
+// The project's source and build trees stay visible when they live below a directory that the
+// sandbox covers (a clone under /tmp, say): each is held by a descriptor while the cover is
+// mounted, then bound back at its old path on top of it.
+struct KeptTree {
+    std::string path;
+    int fd;
+};
+
+std::vector<KeptTree> hold_trees_below(const char *cover)
+{
+    std::vector<KeptTree> kept;
+    std::string prefix = std::string(cover) + "/";
+    for (const char *tree : {ZND_TEST_SOURCE_DIR, ZND_TEST_BINARY_DIR}) {
+        char real[PATH_MAX];
+        if (!realpath(tree, real) || std::string(real).rfind(prefix, 0) != 0)
+            continue;
+        int fd = open(real, O_PATH | O_DIRECTORY | O_CLOEXEC);
+        if (fd >= 0)
+            kept.push_back({real, fd});
+    }
+    return kept;
+}
+
+bool bind_back(const std::vector<KeptTree> &kept, std::string *why)
+{
+    for (const KeptTree &k : kept) {
+        std::string fd_path = "/proc/self/fd/" + std::to_string(k.fd);
+        bool ok = ZND_TestSh("mkdir -p '" + k.path + "'") == 0 &&
+                  do_mount(fd_path.c_str(), k.path.c_str(), nullptr, MS_BIND | MS_REC, nullptr, why);
+        close(k.fd);
+        if (!ok)
+            return false;
+    }
+    return true;
+}
+
+// Mounts a fresh tmpfs on dir, keeping the project's trees below it visible.
+bool cover_with_tmpfs(const char *dir, const char *options, std::string *why)
+{
+    std::vector<KeptTree> kept = hold_trees_below(dir);
+    return do_mount("sandbox", dir, "tmpfs", 0, options, why) && bind_back(kept, why);
 }
 
 } // namespace
@@ -37,7 +83,7 @@ int ZND_TestEnterSandbox(std::string *why)
     }
     if (!do_mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr, why))
         return 1;
-    if (!do_mount("sandbox", "/run", "tmpfs", 0, "mode=0755", why))
+    if (!cover_with_tmpfs("/run", "mode=0755", why))
         return 1;
     mkdir("/run/.sandbox", 0700);
     mkdir("/run/.sandbox/etc", 0755);
@@ -45,7 +91,7 @@ int ZND_TestEnterSandbox(std::string *why)
     if (!do_mount("overlay", "/etc", "overlay", 0,
                   "lowerdir=/etc,upperdir=/run/.sandbox/etc,workdir=/run/.sandbox/work", why))
         return 1;
-    if (!do_mount("sandbox", "/tmp", "tmpfs", 0, "mode=1777", why))
+    if (!cover_with_tmpfs("/tmp", "mode=1777", why))
         return 1;
     if (!do_mount("sysfs", "/sys", "sysfs", 0, nullptr, why))
         return 1;
