@@ -18,14 +18,6 @@ const std::string kRouter = ZND_SIM_DIR "/router";
 const std::string kCmdLog = "/tmp/sim-cmd.log";
 const std::string kRpcOut = "/tmp/e2e-rpc.out";
 
-std::string Quote(const std::string &text)
-{
-    std::string out = "'";
-    for (char c : text)
-        out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return out + "'";
-}
-
 std::string JsonString(const std::string &text)
 {
     json_object *s = json_object_new_string_len(text.data(), (int)text.size());
@@ -121,12 +113,12 @@ int RouterSession::Sim(const std::string &args)
 
 int RouterSession::InRouter(const std::string &cmd)
 {
-    return Sim("exec /bin/sh -c " + Quote(cmd));
+    return Sim("exec /bin/sh -c " + ZND_TestQuote(cmd));
 }
 
 std::string RouterSession::InRouterOut(const std::string &cmd)
 {
-    return ZND_TestShOut(kRouter + " exec /bin/sh -c " + Quote(cmd) + " 2>>" + kCmdLog);
+    return ZND_TestShOut(kRouter + " exec /bin/sh -c " + ZND_TestQuote(cmd) + " 2>>" + kCmdLog);
 }
 
 Reply RouterSession::Rpc(const std::string &method, const std::vector<std::string> &params)
@@ -144,7 +136,7 @@ Reply RouterSession::Rpc(const std::string &method, const std::vector<std::strin
 Reply RouterSession::RpcJson(const std::string &json)
 {
     Reply r;
-    r.exitCode = ZND_TestSh(kRouter + " ctl call zunaro rpc " + Quote(json) + " >" + kRpcOut + " 2>>" + kCmdLog);
+    r.exitCode = ZND_TestSh(kRouter + " ctl call zunaro rpc " + ZND_TestQuote(json) + " >" + kRpcOut + " 2>>" + kCmdLog);
     r.text = ZND_TestReadFile(kRpcOut);
     return r;
 }
@@ -233,7 +225,7 @@ void RouterSession::SetCloudOnlines(int onlines)
                          "d['accounts']['demo']['onlines'] = int(sys.argv[2])\n"
                          "open(p + '.new', 'w').write(json.dumps(d))\n";
     std::string path = kState + "/scenario.json";
-    ASSERT_EQ(0, ZND_TestSh("/usr/bin/python3 -c " + Quote(script) + " " + path + " " + std::to_string(onlines) +
+    ASSERT_EQ(0, ZND_TestSh("/usr/bin/python3 -c " + ZND_TestQuote(script) + " " + path + " " + std::to_string(onlines) +
                             " && mv " + path + ".new " + path));
 }
 

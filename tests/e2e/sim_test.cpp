@@ -25,18 +25,6 @@ const std::string kServicesLog = kState + "/log/services.log";
 const std::string kUpLog = "/tmp/sim-up.log";
 const char *const kResolvers[] = {"1.2.4.8", "114.114.114.114", "114.114.115.115", "8.8.4.4", "8.8.8.8"};
 
-std::string Quote(const std::string &text)
-{
-    std::string out = "'";
-    for (char c : text) {
-        if (c == '\'')
-            out += "'\\''";
-        else
-            out += c;
-    }
-    return out + "'";
-}
-
 int Sim(const std::string &args)
 {
     return ZND_TestSh(kRouter + " " + args + " >>/tmp/sim-cmd.log 2>&1");
@@ -50,17 +38,17 @@ std::string SimOut(const std::string &args)
 // A shell command inside the router (its namespaces, its PATH).
 int InRouter(const std::string &cmd)
 {
-    return Sim("exec /bin/sh -c " + Quote(cmd));
+    return Sim("exec /bin/sh -c " + ZND_TestQuote(cmd));
 }
 
 std::string InRouterOut(const std::string &cmd)
 {
-    return SimOut("exec /bin/sh -c " + Quote(cmd));
+    return SimOut("exec /bin/sh -c " + ZND_TestQuote(cmd));
 }
 
 int OnLanHost(const std::string &cmd)
 {
-    return Sim("lan /bin/sh -c " + Quote(cmd));
+    return Sim("lan /bin/sh -c " + ZND_TestQuote(cmd));
 }
 
 bool WaitFor(int timeout_ms, const std::function<bool()> &pred)
@@ -201,7 +189,7 @@ void WriteOpenvpnConfig(const std::string &remote, const std::string &dev)
                        "'\n\toption proto 'udp'\n\toption auth_user_pass '/etc/openvpn/userpass.txt'\n"
                        "\toption remote '" +
                        remote + "'\n";
-    ASSERT_EQ(0, InRouter("printf '%s' " + Quote(text) + " >/etc/config/openvpn"));
+    ASSERT_EQ(0, InRouter("printf '%s' " + ZND_TestQuote(text) + " >/etc/config/openvpn"));
 }
 
 // The credentials file the way the daemon writes it.
@@ -218,7 +206,7 @@ void WriteVpnSection(const std::string &proto, const std::string &user, const st
                           "'\n\toption password '" + pass + "'\n\toption server '" + server +
                           "'\n\toption auto '0'\n";
     ASSERT_EQ(0, InRouter("sed -i \"/^config interface 'vpn'/,\\$d\" /etc/config/network && printf '%s' " +
-                          Quote(section) + " >>/etc/config/network"));
+                          ZND_TestQuote(section) + " >>/etc/config/network"));
 }
 
 class SimRouter : public testing::Test {

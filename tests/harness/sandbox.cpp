@@ -149,3 +149,11 @@ std::string ZND_TestShOut(const std::string &cmd)
     pclose(fp);
     return out;
 }
+
+std::string ZND_TestQuote(const std::string &text)
+{
+    std::string out = "'";
+    for (char c : text)
+        out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return out + "'";
+}

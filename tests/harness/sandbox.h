@@ -15,3 +15,5 @@ bool ZND_TestFileExists(const std::string &path);
 int ZND_TestSh(const std::string &cmd);
 // Runs a shell command and returns its standard output.
 std::string ZND_TestShOut(const std::string &cmd);
+// The text single-quoted for the shell, whatever it holds.
+std::string ZND_TestQuote(const std::string &text);

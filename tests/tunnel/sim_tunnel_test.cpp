@@ -15,14 +15,6 @@ const std::string kDriver = ZND_SIM_TUNNEL_DRIVER;
 const std::string kServicesLog = "/run/zunaro-sim/log/services.log";
 const std::string kUpLog = "/tmp/sim-up.log";
 
-std::string Quote(const std::string &text)
-{
-    std::string out = "'";
-    for (char c : text)
-        out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return out + "'";
-}
-
 int Sim(const std::string &args)
 {
     return ZND_TestSh(kRouter + " " + args + " >>/tmp/sim-cmd.log 2>&1");
@@ -31,7 +23,7 @@ int Sim(const std::string &args)
 // Output of a shell command inside the router.
 std::string InRouter(const std::string &cmd)
 {
-    return ZND_TestShOut(kRouter + " exec /bin/sh -c " + Quote(cmd) + " 2>>/tmp/sim-cmd.log");
+    return ZND_TestShOut(kRouter + " exec /bin/sh -c " + ZND_TestQuote(cmd) + " 2>>/tmp/sim-cmd.log");
 }
 
 std::vector<std::string> Lines(const std::string &text)
