@@ -9,6 +9,7 @@
 #include <unistd.h>
 #include "cloud/node.h"
 #include "control_fixture.h"
+#include "harness/serve_until.h"
 #include "core/context.h"
 #include "core/log.h"
 #include "core/result.h"
@@ -21,28 +22,10 @@
 namespace control_test {
 namespace {
 
-ZND_Timeout g_poll;
-std::function<bool()> g_done;
-int64_t g_deadline;
-
-void poll_done(ZND_Timeout *t)
-{
-    if (g_done() || ZND_LoopNow() >= g_deadline)
-        ZND_LoopCancel();
-    else
-        ZND_TimeoutSet(t, 2);
-}
-
 // Runs the event loop until done() holds or timeout_ms passed.
 void serve(std::function<bool()> done, int timeout_ms)
 {
-    g_done = std::move(done);
-    g_deadline = ZND_LoopNow() + timeout_ms;
-    g_poll = {};
-    g_poll.cb = poll_done;
-    ZND_TimeoutSet(&g_poll, 0);
-    ZND_LoopRun();
-    ZND_TimeoutCancel(&g_poll);
+    ZND_TestServeUntil(std::move(done), timeout_ms);
 }
 
 class Rpc : public ControlTest {

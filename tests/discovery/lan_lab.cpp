@@ -10,6 +10,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 #include "harness/sandbox.h"
+#include "harness/serve_until.h"
 #include "platform/loop.h"
 
 namespace lanlab {
@@ -55,23 +56,6 @@ template <typename Fn> bool in_netns(const std::string &ns, Fn fn)
     if (other >= 0)
         close(other);
     return ok;
-}
-
-ZND_Timeout g_poll;
-std::function<bool()> g_done;
-int64_t g_deadline;
-bool g_met;
-
-void poll_done(ZND_Timeout *t)
-{
-    if (g_done()) {
-        g_met = true;
-        ZND_LoopCancel();
-    } else if (ZND_LoopNow() >= g_deadline) {
-        ZND_LoopCancel();
-    } else {
-        ZND_TimeoutSet(t, 5);
-    }
 }
 
 } // namespace
@@ -179,15 +163,7 @@ bool SendTo(int fd, const char *addr, int port, const std::string &data)
 
 bool Serve(std::function<bool()> done, int timeout_ms)
 {
-    g_done = std::move(done);
-    g_met = false;
-    g_deadline = ZND_LoopNow() + timeout_ms;
-    g_poll = {};
-    g_poll.cb = poll_done;
-    ZND_TimeoutSet(&g_poll, 0);
-    ZND_LoopRun();
-    ZND_TimeoutCancel(&g_poll);
-    return g_met;
+    return ZND_TestServeUntil(std::move(done), timeout_ms);
 }
 
 } // namespace lanlab

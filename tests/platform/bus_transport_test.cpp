@@ -13,6 +13,7 @@
 #include <unistd.h>
 #include "harness/fake_clock.h"
 #include "harness/sandbox.h"
+#include "harness/serve_until.h"
 #include "platform/bus.h"
 #include "platform/bus_client.h"
 #include "platform/bus_value_util.h"
@@ -84,34 +85,10 @@ const ZND_BusMethod kMethods[] = {
 ZND_BusObject g_test = {"test", "test", kMethods, 6};
 ZND_BusObject g_other = {"other", "other", kMethods, 1};
 
-// Runs the loop until done() holds (checked every 5 ms) or timeout_ms passed.
-std::function<bool()> g_done;
-int64_t g_deadline;
-bool g_met;
-
-void Poll(ZND_Timeout *t)
-{
-    if (g_done()) {
-        g_met = true;
-        ZND_LoopCancel();
-    } else if (ZND_LoopNow() >= g_deadline) {
-        ZND_LoopCancel();
-    } else {
-        ZND_TimeoutSet(t, 5);
-    }
-}
-
+// Runs the loop until done() holds or timeout_ms passed.
 bool Serve(std::function<bool()> done, int timeout_ms)
 {
-    g_done = std::move(done);
-    g_met = false;
-    g_deadline = ZND_LoopNow() + timeout_ms;
-    ZND_Timeout t = {};
-    t.cb = Poll;
-    ZND_TimeoutSet(&t, 0);
-    ZND_LoopRun();
-    ZND_TimeoutCancel(&t);
-    return g_met;
+    return ZND_TestServeUntil(std::move(done), timeout_ms);
 }
 
 void ServeFor(int ms)
