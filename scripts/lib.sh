@@ -35,3 +35,95 @@ znd_build() {
     # shellcheck disable=SC2086
     cmake --build "$ZUNARO_TOP/$dir" -j "$(nproc)" ${ZND_BUILD_TARGETS:+--target $ZND_BUILD_TARGETS}
 }
+
+# --- outside libraries built from pinned sources ------------------------------------------------
+#
+# The router's libraries are not Debian packages. Each is built from a pinned source archive
+# (../shared/third_party beside the checkout, see its README) into build-deps/TARGET/prefix, in the
+# order of the target's list, each against the ones before it. A library is built again only when
+# its key changes: the archive's checksum, its CMake options and the keys of the libraries before
+# it. Without the archives the same commits are fetched from upstream with git.
+#
+# To add a library: a line in znd_dep (archive, upstream, commit, CMake options) and its name in
+# the target's list. To add a target: its list and its CMake toolchain options in znd_deps_target.
+
+ZND_THIRD_PARTY=${ZUNARO_THIRD_PARTY:-$(cd "$ZUNARO_TOP/.." && pwd)/shared/third_party}
+ZND_DEPS_ROOT=$ZUNARO_TOP/build-deps
+
+# znd_dep NAME: sets dep_archive, dep_url, dep_commit and dep_options.
+znd_dep() {
+    dep_options="-DBUILD_LUA=OFF -DBUILD_EXAMPLES=OFF -DBUILD_TESTS=OFF -DUNIT_TESTING=OFF"
+    case $1 in
+        libubox) dep_archive=libubox-1aa36ee.tar.gz dep_url=https://github.com/openwrt/libubox.git
+                 dep_commit=1aa36ee774c8db4d7a396903e0d2e1fb79ee8bf1 ;;
+        ubus) dep_archive=ubus-3cc98db.tar.gz dep_url=https://github.com/openwrt/ubus.git
+              dep_commit=3cc98db1a422dcf560f2d6347fd410f17565a89d ;;
+        uci) dep_archive=uci-66127cd.tar.gz dep_url=https://github.com/openwrt/uci.git
+             dep_commit=66127cd76c5d0bd46d5a90302cc6110f53a4e2f8 ;;
+        *) return 1 ;;
+    esac
+}
+
+# znd_deps_target TARGET: sets deps_list (in build order) and deps_cmake (options of the target).
+znd_deps_target() {
+    case $1 in
+        host) deps_list="libubox ubus uci" deps_cmake="" ;;
+        *) return 1 ;;
+    esac
+}
+
+# The archive of NAME on stdout: the pinned one, or one made from an upstream clone of the commit.
+znd_dep_archive() {
+    local name=$1 src=$ZND_DEPS_ROOT/src
+    if [ -f "$ZND_THIRD_PARTY/$dep_archive" ]; then
+        echo "$ZND_THIRD_PARTY/$dep_archive"
+        return 0
+    fi
+    if [ ! -f "$src/$dep_archive" ]; then
+        command -v git >/dev/null || { echo "no $ZND_THIRD_PARTY/$dep_archive and no git to fetch $name" >&2; return 1; }
+        rm -rf "$src/$name.git"
+        mkdir -p "$src"
+        if ! { git init -q --bare "$src/$name.git" &&
+            git -C "$src/$name.git" fetch -q --depth 1 "$dep_url" "$dep_commit" &&
+            git -C "$src/$name.git" archive --format=tar.gz --prefix="$name/" -o "$src/$dep_archive.part" "$dep_commit" &&
+            mv "$src/$dep_archive.part" "$src/$dep_archive"; } >"$src/$name.fetch.log" 2>&1; then
+            echo "no $ZND_THIRD_PARTY/$dep_archive, and $dep_url @ ${dep_commit:0:7} could not be fetched: $(tail -n 1 "$src/$name.fetch.log")" >&2
+            rm -rf "$src/$name.git" "$src/$dep_archive.part"
+            return 1
+        fi
+        rm -rf "$src/$name.git"
+    fi
+    echo "$src/$dep_archive"
+}
+
+# znd_deps TARGET: builds what is out of date; prints the prefix. On failure one line on stderr
+# says why, and the status is non-zero.
+znd_deps() {
+    local target=$1 dir=$ZND_DEPS_ROOT/$1 name archive key="" log
+    znd_deps_target "$target" || { echo "unknown dependency target $target" >&2; return 1; }
+    mkdir -p "$dir/stamp"
+    for name in $deps_list; do
+        znd_dep "$name"
+        archive=$(znd_dep_archive "$name") || return 1
+        key=$(printf '%s\n' "$key" "$(sha256sum <"$archive")" "$dep_options" "$deps_cmake" | sha256sum | cut -c1-64)
+        if [ "$(cat "$dir/stamp/$name" 2>/dev/null)" = "$key" ]; then
+            continue
+        fi
+        echo "== building $name for $target (${archive##*/})" >&2
+        log=$dir/$name.log
+        rm -rf "$dir/src/$name" "$dir/build/$name" "$dir/stamp/$name"
+        mkdir -p "$dir/src"
+        # shellcheck disable=SC2086
+        if ! { tar -xzf "$archive" -C "$dir/src" &&
+            cmake -S "$dir/src/$name" -B "$dir/build/$name" -DCMAKE_BUILD_TYPE=Release \
+                -DCMAKE_INSTALL_PREFIX="$dir/prefix" -DCMAKE_PREFIX_PATH="$dir/prefix" \
+                -DCMAKE_INSTALL_RPATH="$dir/prefix/lib" $dep_options $deps_cmake &&
+            cmake --build "$dir/build/$name" -j "$(nproc)" &&
+            cmake --install "$dir/build/$name"; } >"$log" 2>&1; then
+            echo "$name did not build for $target (see $log): $(grep -m1 -i -e 'error' "$log" || tail -n 1 "$log")" >&2
+            return 1
+        fi
+        echo "$key" >"$dir/stamp/$name"
+    done
+    echo "$dir/prefix"
+}
