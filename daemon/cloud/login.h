@@ -2,8 +2,7 @@
 #pragma once
 #include <cstdint>
 #include "config/client_record.h"
-
-struct ZND_BusRequest;
+#include "platform/bus.h"
 
 // Logs the user of the client record in on the first cloud server that accepts it.
 uint32_t ZND_UserLogin(ClientRecord *client, ZND_BusRequest *req);

@@ -23,7 +23,6 @@ bool route_set_ready(const ZND_RouteHash &set)
 void set_initial_values()
 {
     g_znd.rpcObject.name = "zunaro";
-    g_znd.rpcObject.type_name = "zunaro";
     g_znd.curState = 1;
     for (int i = 0; i < ZND_RESOLVER_COUNT; i++)
         g_znd.publicResolvers[i] = g_resolvers[i];

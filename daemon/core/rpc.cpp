@@ -38,8 +38,10 @@ const ZND_RpcMethod g_methods[] = {
 };
 
 const ZND_BusMethod g_bus_methods[] = {
-    {"rpc", ZND_RequestHandler},
+    ZND_BUS_METHOD("rpc", ZND_RequestHandler, g_rpc_policy),
 };
+
+ZND_BusObjectType g_bus_type = ZND_BUS_OBJECT_TYPE("zunaro", g_bus_methods);
 
 const ZND_RpcMethod *find_method(const char *name)
 {
@@ -59,6 +61,7 @@ void ZND_UbusInit()
         sleep(4);
     }
     ZND_BusAddUloop(ctx);
+    g_znd.rpcObject.type = &g_bus_type;
     g_znd.rpcObject.methods = g_bus_methods;
     g_znd.rpcObject.n_methods = 1;
     int ret = ZND_BusAddObject(ctx, &g_znd.rpcObject);
@@ -79,7 +82,7 @@ void ZND_UbusDeinit()
 }
 
 int ZND_RequestHandler(ZND_BusContext *ctx, ZND_BusObject *, ZND_BusRequest *req, const char *,
-                       const ZND_BusValue *msg)
+                       ZND_BusMsg *msg)
 {
     const char *params[ZND_PARAM_SLOTS] = {};
     ZND_BusBuf *result = &g_znd.resultBuf, *reply = &g_znd.replyBuf;
@@ -88,27 +91,27 @@ int ZND_RequestHandler(ZND_BusContext *ctx, ZND_BusObject *, ZND_BusRequest *req
 
     int32_t proto = 0, id = 0;
     uint32_t code = ZND_OK;
-    const ZND_BusValue *tb[RPC_FIELDS];
-    if (!msg || ZND_BusParse(g_rpc_policy, RPC_FIELDS, tb, *msg) != 0) {
+    ZND_BusMsg *tb[RPC_FIELDS];
+    if (!msg || ZND_BusParse(g_rpc_policy, RPC_FIELDS, tb, msg) != 0) {
         ZND_ERROR("parse msg error!");
         proto = -32700;
     } else {
-        id = tb[RPC_ID] ? (int32_t)tb[RPC_ID]->num : 0;
+        id = tb[RPC_ID] ? ZND_BusGetInt32(tb[RPC_ID]) : 0;
         const ZND_RpcMethod *method = nullptr;
-        const ZND_BusValue *slots[ZND_PARAM_SLOTS] = {};
+        ZND_BusMsg *slots[ZND_PARAM_SLOTS] = {};
         if (!tb[RPC_METHOD]) {
             ZND_ERROR("no method!");
             proto = -32601;
-        } else if (!(method = find_method(tb[RPC_METHOD]->str.c_str()))) {
+        } else if (!(method = find_method(ZND_BusGetString(tb[RPC_METHOD])))) {
             ZND_ERROR("method not found!");
             proto = -32601;
         } else if (tb[RPC_PARAMS] &&
-                   ZND_BusParseArray(g_param_policy, ZND_PARAM_SLOTS, slots, *tb[RPC_PARAMS]) != 0) {
+                   ZND_BusParseArray(g_param_policy, ZND_PARAM_SLOTS, slots, tb[RPC_PARAMS]) != 0) {
             ZND_ERROR("parse params error!");
             proto = -32603;
         } else {
             for (int i = 0; i < ZND_PARAM_SLOTS; i++)
-                params[i] = slots[i] ? slots[i]->str.c_str() : nullptr;
+                params[i] = slots[i] ? ZND_BusGetString(slots[i]) : nullptr;
             ZND_DBG("method: %s  (id:%d)", method->name, id);
             ZND_DBG("argv: %s", params[0] ? params[0] : "");
             code = ZND_MsgDispatch(method->id, params, result);
@@ -117,19 +120,19 @@ int ZND_RequestHandler(ZND_BusContext *ctx, ZND_BusObject *, ZND_BusRequest *req
 
     ZND_BusAddString(result, "status", ZND_GetStateName(g_znd.curState));
     if (proto == 0 && code == ZND_OK) {
-        ZND_BusAddContainer(reply, "result", ZND_BUS_TABLE, result->root);
+        ZND_BusAddTable(reply, "result", ZND_BusBufMsg(result));
         ZND_BusAddInt32(reply, "id", id);
     } else {
         int32_t err = proto != 0 ? proto : (int32_t)code;
         ZND_BusOpenTable(reply, "error");
         ZND_BusAddInt32(reply, "code", err);
         ZND_BusAddString(reply, "message", ZND_GetErrorText((uint32_t)err));
-        ZND_BusAddContainer(reply, "data", ZND_BUS_TABLE, result->root);
+        ZND_BusAddTable(reply, "data", ZND_BusBufMsg(result));
         ZND_BusClose(reply);
         ZND_DBG("id: %d", id);
         ZND_BusAddInt32(reply, "id", id);
     }
     ZND_BusBufFree(result);
-    ZND_BusSendReply(ctx, req, reply->root);
+    ZND_BusSendReply(ctx, req, ZND_BusBufMsg(reply));
     return 0;
 }

@@ -5,4 +5,4 @@
 void ZND_UbusInit();
 void ZND_UbusDeinit();
 int ZND_RequestHandler(ZND_BusContext *ctx, ZND_BusObject *obj, ZND_BusRequest *req, const char *method,
-                       const ZND_BusValue *msg);
+                       ZND_BusMsg *msg);

@@ -1,5 +1,7 @@
 // Configuration store in the UCI model: packages of sections of options, addressed as
-// "package.section.option". The host backend reads and writes the UCI text files.
+// "package.section.option". The host backend reads and writes the UCI text files itself; the
+// router's goes through libuci. Both read and commit the package files only: changes that another
+// UCI user has staged but not committed are neither seen nor committed by the daemon.
 #pragma once
 #include <string>
 
@@ -9,13 +11,24 @@ enum {
     ZND_UCI_LOOKUP_FAILED = -1, // malformed address, or the package cannot be loaded
 };
 
-// Looks up an option; on ZND_UCI_COMPLETE *value holds its text.
+// Looks up an option; on ZND_UCI_COMPLETE *value holds its text. A list has no text value: it
+// counts as missing.
 int ZND_UciGet(const char *address, std::string *value);
-// Sets an option of an existing section (creating the option) and commits the package at once.
+// Sets an option of an existing named section (creating the option, or replacing a list of that
+// name) and commits the package at once; as with the uci tool, an empty value removes the option.
 // Returns ZND_UCI_LOOKUP_FAILED when the address cannot be resolved, 0 when the value is set and
-// committed, 1 when the set or the commit failed.
+// committed, 1 when the set or the commit failed. A commit that fails (also for want of space)
+// leaves the package file as it was.
 int ZND_UciSet(const char *address, const char *value);
 
-// Directory of the package files (host backend; default "/etc/config").
+// Shared by the backends.
+struct ZND_UciAddress {
+    std::string package, section, option;
+};
+// Exactly "package.section.option", each part one or more of [A-Za-z0-9_]: no extended syntax,
+// no value. False for anything else.
+bool ZND_UciSplitAddress(const char *address, ZND_UciAddress *out);
+
+// Directory of the package files (default "/etc/config"); tests point it elsewhere.
 void ZND_UciSetConfDir(const char *dir);
 const char *ZND_UciConfDir();

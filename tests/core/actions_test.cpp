@@ -506,8 +506,8 @@ TEST_F(Actions, GetNodeListSkipsEmptyEntries)
     SetNode(0, 7, "tokyo", 12);
     SetNode(2, 9, "seoul \"2\"", 40, 1);
     EXPECT_EQ(ZND_OK, Send(ZND_EVT_GET_NODE_LIST));
-    EXPECT_EQ("{\"\":{\"nid\":7,\"rnid\":2,\"lineweight\":3,\"ord\":4,\"ping\":12,\"update\":0,\"servername\":\"tokyo\"},"
-              "\"\":{\"nid\":9,\"rnid\":2,\"lineweight\":3,\"ord\":4,\"ping\":40,\"update\":1,"
+    EXPECT_EQ("{{\"nid\":7,\"rnid\":2,\"lineweight\":3,\"ord\":4,\"ping\":12,\"update\":0,\"servername\":\"tokyo\"},"
+              "{\"nid\":9,\"rnid\":2,\"lineweight\":3,\"ord\":4,\"ping\":40,\"update\":1,"
               "\"servername\":\"seoul \\\"2\\\"\"}}",
               out);
 }

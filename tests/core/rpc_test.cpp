@@ -105,7 +105,7 @@ TEST_F(Rpc, InitRegistersTheObject)
 {
     EXPECT_TRUE(log.Has("[ZND_INFO]  ubus init ok  [line:"));
     EXPECT_STREQ("zunaro", g_znd.rpcObject.name);
-    EXPECT_STREQ("zunaro", g_znd.rpcObject.type_name);
+    EXPECT_STREQ("zunaro", g_znd.rpcObject.type->name);
     ASSERT_EQ(1, g_znd.rpcObject.n_methods);
     EXPECT_STREQ("rpc", g_znd.rpcObject.methods[0].name);
 }
@@ -251,9 +251,9 @@ TEST_F(Rpc, NodeListAndAccResultLayout)
 {
     LoggedIn();
     EXPECT_EQ("{\"result\":{"
-              "\"\":{\"nid\":7,\"rnid\":2,\"lineweight\":3,\"ord\":4,\"ping\":0,\"update\":0,\"servername\":\"tokyo\"},"
-              "\"\":{\"nid\":8,\"rnid\":2,\"lineweight\":3,\"ord\":4,\"ping\":0,\"update\":0,\"servername\":\"osaka\"},"
-              "\"\":{\"nid\":9,\"rnid\":2,\"lineweight\":3,\"ord\":4,\"ping\":0,\"update\":1,\"servername\":\"seoul\"},"
+              "{\"nid\":7,\"rnid\":2,\"lineweight\":3,\"ord\":4,\"ping\":0,\"update\":0,\"servername\":\"tokyo\"},"
+              "{\"nid\":8,\"rnid\":2,\"lineweight\":3,\"ord\":4,\"ping\":0,\"update\":0,\"servername\":\"osaka\"},"
+              "{\"nid\":9,\"rnid\":2,\"lineweight\":3,\"ord\":4,\"ping\":0,\"update\":1,\"servername\":\"seoul\"},"
               "\"status\":\"LOGIN_OK\"},\"id\":3}",
               Call(R"({"method":"GetNodeList","id":3})"));
     memset(g_znd.nodes, 0, sizeof g_znd.nodes);

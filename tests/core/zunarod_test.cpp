@@ -238,9 +238,9 @@ TEST_F(Zunarod, AnswersEveryMethodOfTheTable)
 
     EXPECT_EQ(result(std::string(kAccount) + ",\"realIp\":\"203.0.113.7\",\"status\":\"LOGIN_OK\"", 4),
               Call(R"({"method":"Login","params":["alice","secret"],"id":4})"));
-    const std::string nodes = "\"\":{\"nid\":2,\"rnid\":2,\"lineweight\":3,\"ord\":4,\"ping\":N,\"update\":0,"
+    const std::string nodes = "{\"nid\":2,\"rnid\":2,\"lineweight\":3,\"ord\":4,\"ping\":N,\"update\":0,"
                               "\"servername\":\"best\"},"
-                              "\"\":{\"nid\":1,\"rnid\":2,\"lineweight\":3,\"ord\":4,\"ping\":N,\"update\":0,"
+                              "{\"nid\":1,\"rnid\":2,\"lineweight\":3,\"ord\":4,\"ping\":N,\"update\":0,"
                               "\"servername\":\"far\"}";
     EXPECT_EQ(result(nodes + ",\"status\":\"LOGIN_OK\"", 5), Call(R"({"method":"GetNodeList","id":5})"));
     EXPECT_EQ(result("\"status\":\"LOGIN_OK\"", 6), Call(R"({"method":"FlushNodeList","id":6})"));

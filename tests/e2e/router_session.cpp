@@ -1,5 +1,6 @@
 #include "router_session.h"
 
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -35,11 +36,55 @@ std::string Tail(const std::string &text, size_t lines)
     return out;
 }
 
+// The bus tool prints a table member that has no name (GetNodeList's nodes) without a key, which
+// is not JSON; such members get the key "" here.
+std::string KeyUnnamedMembers(const std::string &text)
+{
+    std::string out;
+    std::vector<char> open;   // the containers around the current position
+    bool want_key = false;    // in a table, after '{' or ','
+    for (size_t i = 0; i < text.size(); i++) {
+        char c = text[i];
+        if (want_key && !isspace((unsigned char)c)) {
+            want_key = false;
+            bool keyed = false;
+            if (c == '"') {
+                size_t end = i + 1;
+                while (end < text.size() && text[end] != '"')
+                    end += text[end] == '\\' ? 2 : 1;
+                size_t next = text.find_first_not_of(" \t\n", end + 1);
+                keyed = next != std::string::npos && text[next] == ':';
+            }
+            if (!keyed && c != '}')
+                out += "\"\": ";
+        }
+        out.push_back(c);
+        if (c == '"') {
+            for (i++; i < text.size() && text[i] != '"'; i++) {
+                out.push_back(text[i]);
+                if (text[i] == '\\' && i + 1 < text.size())
+                    out.push_back(text[++i]);
+            }
+            if (i < text.size())
+                out.push_back(text[i]);
+        } else if (c == '{' || c == '[') {
+            open.push_back(c);
+            want_key = c == '{';
+        } else if (c == '}' || c == ']') {
+            if (!open.empty())
+                open.pop_back();
+        } else if (c == ',') {
+            want_key = !open.empty() && open.back() == '{';
+        }
+    }
+    return out;
+}
+
 } // namespace
 
 std::string Reply::Get(const std::string &path) const
 {
-    json_object *doc = json_tokener_parse(text.c_str());
+    json_object *doc = json_tokener_parse(KeyUnnamedMembers(text).c_str());
     if (!doc)
         return "";
     json_object *cur = doc;

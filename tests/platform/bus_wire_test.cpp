@@ -117,10 +117,11 @@ TEST(BusStrError, TextsOfEveryStatus)
 {
     const char *want[] = {"Success",          "Invalid command",   "Invalid argument", "Method not found",
                           "Not found",        "No response",       "Permission denied", "Request timed out",
-                          "Operation not supported", "Unknown error", "Connection failed"};
-    for (int i = 0; i <= 10; i++)
+                          "Operation not supported", "Unknown error", "Connection failed", "Out of memory",
+                          "Parsing message data failed", "System error"};
+    for (int i = 0; i <= 13; i++)
         EXPECT_STREQ(ZND_BusStrError(i), want[i]) << i;
-    EXPECT_STREQ(ZND_BusStrError(11), "Unknown error");
+    EXPECT_STREQ(ZND_BusStrError(14), "Unknown error");
     EXPECT_STREQ(ZND_BusStrError(-1), "Unknown error");
 }
 

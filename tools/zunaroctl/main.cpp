@@ -52,18 +52,12 @@ int fail(int status)
 
 int cmd_call(const char *socket, int timeout_ms, const char *object, const char *method, const char *json)
 {
-    ZND_BusValue msg;
-    if (ZND_BusFromJson(json, &msg) != 0 || msg.type != ZND_BUS_TABLE) {
-        fprintf(stderr, "Failed to parse message data\n");
-        return ZND_BUS_STATUS_INVALID_ARGUMENT;
-    }
-    ZND_BusValue reply;
+    std::string reply;
     bool replied = false;
-    int status = ZND_BusClientCall(socket, object, method, msg, timeout_ms, &reply, &replied);
+    int status = ZND_BusClientCall(socket, object, method, json, timeout_ms, &reply, &replied);
     if (replied) {
-        std::string out = ZND_BusToJson(reply, true);
-        out.push_back('\n');
-        fwrite(out.data(), 1, out.size(), stdout);
+        reply.push_back('\n');
+        fwrite(reply.data(), 1, reply.size(), stdout);
         fflush(stdout);
     }
     return status == ZND_BUS_STATUS_OK ? 0 : fail(status);
@@ -103,7 +97,7 @@ int main(int argc, char **argv)
     int n = argc - optind;
     char **args = argv + optind;
     if (n >= 3 && n <= 4 && strcmp(args[0], "call") == 0)
-        return cmd_call(socket, timeout_ms, args[1], args[2], n == 4 ? args[3] : "{}");
+        return cmd_call(socket, timeout_ms, args[1], args[2], n == 4 ? args[3] : nullptr);
     if (n == 1 && strcmp(args[0], "list") == 0)
         return cmd_list(socket, timeout_ms);
     return usage();

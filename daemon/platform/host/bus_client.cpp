@@ -1,6 +1,7 @@
 // Client of the host bus: one connection per call, one request line out, one answer line back,
 // all within one deadline.
 #include "platform/bus_client.h"
+#include "platform/bus.h"
 
 #include <cerrno>
 #include <cstring>
@@ -170,10 +171,19 @@ int exchange(const char *path, const std::string &request, int timeout_ms, ZND_B
 
 } // namespace
 
-int ZND_BusClientCall(const char *path, const char *object, const char *method, const ZND_BusValue &msg,
-                      int timeout_ms, ZND_BusValue *reply, bool *replied)
+int ZND_BusClientCall(const char *path, const char *object, const char *method, const char *json,
+                      int timeout_ms, std::string *reply, bool *replied)
 {
-    return exchange(path, ZND_BusWireCallLine(object, method, msg), timeout_ms, reply, replied);
+    *replied = false;
+    reply->clear();
+    ZND_BusValue msg;
+    if (ZND_BusFromJson(json ? json : "{}", &msg) != 0 || msg.type != ZND_BUS_TABLE)
+        return ZND_BUS_STATUS_PARSE_ERROR;
+    ZND_BusValue answer;
+    int status = exchange(path, ZND_BusWireCallLine(object, method, msg), timeout_ms, &answer, replied);
+    if (*replied)
+        *reply = ZND_BusToJson(answer, true);
+    return status;
 }
 
 int ZND_BusClientList(const char *path, int timeout_ms, std::vector<std::string> *names)

@@ -351,14 +351,14 @@ int ZND_BusAddObject(ZND_BusContext *ctx, ZND_BusObject *obj)
     return ZND_BUS_STATUS_OK;
 }
 
-int ZND_BusSendReply(ZND_BusContext *ctx, ZND_BusRequest *req, const ZND_BusValue &msg)
+int ZND_BusSendReply(ZND_BusContext *ctx, ZND_BusRequest *req, ZND_BusMsg *msg)
 {
-    if (!ctx || !req || (msg.type != ZND_BUS_TABLE && msg.type != ZND_BUS_ARRAY))
+    if (!ctx || !req || !msg || (msg->type != ZND_BUS_TABLE && msg->type != ZND_BUS_ARRAY))
         return ZND_BUS_STATUS_INVALID_ARGUMENT;
     if (req->replied)
         return ZND_BUS_STATUS_INVALID_COMMAND;
     req->replied = true;
-    req->reply = msg;
+    req->reply = *msg;
     return ZND_BUS_STATUS_OK;
 }
 
@@ -384,7 +384,8 @@ const char *ZND_BusStrError(int status)
     static const char *const texts[] = {
         "Success",           "Invalid command",   "Invalid argument", "Method not found",
         "Not found",         "No response",       "Permission denied", "Request timed out",
-        "Operation not supported", "Unknown error", "Connection failed",
+        "Operation not supported", "Unknown error", "Connection failed", "Out of memory",
+        "Parsing message data failed", "System error",
     };
     if (status < 0 || status >= (int)(sizeof texts / sizeof texts[0]))
         return "Unknown error";

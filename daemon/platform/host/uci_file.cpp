@@ -5,6 +5,7 @@
 // a backslash before a line end continues the line; '#' outside quotes starts a comment.
 #include "platform/host/uci_file.h"
 
+#include <algorithm>
 
 namespace {
 
@@ -379,4 +380,11 @@ void UciSetOption(UciSection *sec, const std::string &name, const std::string &v
     }
     opt->isList = false;
     opt->values.assign(1, value);
+}
+
+void UciRemoveOption(UciSection *sec, const std::string &name)
+{
+    auto &opts = sec->options;
+    opts.erase(std::remove_if(opts.begin(), opts.end(), [&](const UciOption &o) { return o.name == name; }),
+               opts.end());
 }

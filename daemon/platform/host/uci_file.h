@@ -37,3 +37,5 @@ UciSection *UciFindSection(UciPackage *pkg, const std::string &name);
 UciOption *UciFindOption(UciSection *sec, const std::string &name);
 // Sets a plain option: replaces an option or list of that name in place, or appends the option.
 void UciSetOption(UciSection *sec, const std::string &name, const std::string &value);
+// Removes the option or list of that name, if there is one.
+void UciRemoveOption(UciSection *sec, const std::string &name);

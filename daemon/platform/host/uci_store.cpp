@@ -12,37 +12,14 @@
 
 namespace {
 
-const char kDefaultConfDir[] = "/etc/config";
-std::string g_conf_dir = kDefaultConfDir;
-
-struct Address {
-    std::string package, section, option;
-};
-
-// Exactly "package.section.option", each part a valid name; no extended syntax.
-bool parse_address(const char *text, Address *out)
-{
-    if (!text)
-        return false;
-    std::string s = text;
-    size_t a = s.find('.');
-    if (a == std::string::npos)
-        return false;
-    size_t b = s.find('.', a + 1);
-    if (b == std::string::npos)
-        return false;
-    out->package = s.substr(0, a);
-    out->section = s.substr(a + 1, b - a - 1);
-    out->option = s.substr(b + 1);
-    return UciIsValidName(out->package) && UciIsValidName(out->section) && UciIsValidName(out->option);
-}
+using Address = ZND_UciAddress;
 
 // An open package file, locked for its lifetime the way other UCI users lock it.
 class PackageFile {
 public:
     PackageFile(const Address &addr, bool exclusive)
     {
-        path_ = g_conf_dir + "/" + addr.package;
+        path_ = std::string(ZND_UciConfDir()) + "/" + addr.package;
         fd_ = open(path_.c_str(), O_RDONLY | O_CLOEXEC);
         if (fd_ < 0)
             return;
@@ -90,7 +67,7 @@ private:
 int ZND_UciGet(const char *address, std::string *value)
 {
     Address addr;
-    if (!parse_address(address, &addr))
+    if (!ZND_UciSplitAddress(address, &addr))
         return ZND_UCI_LOOKUP_FAILED;
     PackageFile file(addr, false);
     UciPackage pkg;
@@ -109,7 +86,7 @@ int ZND_UciGet(const char *address, std::string *value)
 int ZND_UciSet(const char *address, const char *value)
 {
     Address addr;
-    if (!parse_address(address, &addr))
+    if (!ZND_UciSplitAddress(address, &addr))
         return ZND_UCI_LOOKUP_FAILED;
     PackageFile file(addr, true);
     UciPackage pkg;
@@ -118,16 +95,10 @@ int ZND_UciSet(const char *address, const char *value)
     UciSection *sec = UciFindSection(&pkg, addr.section);
     if (!sec || !value)
         return 1;
-    UciSetOption(sec, addr.option, value);
+    // As with libuci and the uci tool, an empty value removes the option.
+    if (*value)
+        UciSetOption(sec, addr.option, value);
+    else
+        UciRemoveOption(sec, addr.option);
     return file.Commit(pkg) ? 0 : 1;
-}
-
-void ZND_UciSetConfDir(const char *dir)
-{
-    g_conf_dir = dir && *dir ? dir : kDefaultConfDir;
-}
-
-const char *ZND_UciConfDir()
-{
-    return g_conf_dir.c_str();
 }

@@ -1,4 +1,5 @@
-// Message builder and policy parsing of bus messages (the same on every platform).
+// Message builder and policy parsing of the host bus's messages, with the router library's
+// semantics.
 #include "platform/bus.h"
 
 namespace {
@@ -76,39 +77,40 @@ void ZND_BusClose(ZND_BusBuf *b)
         b->open.pop_back();
 }
 
-void ZND_BusAddContainer(ZND_BusBuf *b, const char *name, ZND_BusType type, const ZND_BusValue &src)
+ZND_BusMsg *ZND_BusBufMsg(ZND_BusBuf *b)
 {
-    // Copy first: src may live in the same buffer, whose storage append() can move.
-    std::vector<ZND_BusValue> items = src.items;
-    ZND_BusValue &v = append(b, name, type);
-    v.items = std::move(items);
-    if (type == ZND_BUS_ARRAY)
-        for (auto &item : v.items)
-            item.name.clear();
+    return &b->root;
 }
 
-int ZND_BusParse(const ZND_BusPolicy *policy, int n, const ZND_BusValue **tb, const ZND_BusValue &msg)
+void ZND_BusAddTable(ZND_BusBuf *b, const char *name, ZND_BusMsg *msg)
+{
+    // Copy first: msg may live in the same buffer, whose storage append() can move.
+    std::vector<ZND_BusValue> items = msg ? msg->items : std::vector<ZND_BusValue>{};
+    append(b, name, ZND_BUS_TABLE).items = std::move(items);
+}
+
+int ZND_BusParse(const ZND_BusPolicy *policy, int n, ZND_BusMsg **tb, ZND_BusMsg *msg)
 {
     for (int i = 0; i < n; i++)
         tb[i] = nullptr;
-    if (msg.type != ZND_BUS_TABLE)
+    if (!msg || msg->type != ZND_BUS_TABLE || msg->items.empty())
         return -1;
-    for (const auto &member : msg.items)
+    for (const auto &member : msg->items)
         for (int i = 0; i < n; i++)
-            if (policy[i].name && member.name == policy[i].name &&
+            if (!tb[i] && policy[i].name && member.name == policy[i].name &&
                 (policy[i].type == ZND_BUS_UNSPEC || policy[i].type == member.type))
                 tb[i] = &member;
     return 0;
 }
 
-int ZND_BusParseArray(const ZND_BusPolicy *policy, int n, const ZND_BusValue **tb, const ZND_BusValue &arr)
+int ZND_BusParseArray(const ZND_BusPolicy *policy, int n, ZND_BusMsg **tb, ZND_BusMsg *arr)
 {
     for (int i = 0; i < n; i++)
         tb[i] = nullptr;
-    if (arr.type != ZND_BUS_ARRAY)
+    if (!arr || arr->type != ZND_BUS_ARRAY)
         return -1;
     int slot = 0;
-    for (const auto &member : arr.items) {
+    for (const auto &member : arr->items) {
         if (slot == n)
             break;
         if (policy[slot].type != ZND_BUS_UNSPEC && policy[slot].type != member.type)
@@ -116,4 +118,14 @@ int ZND_BusParseArray(const ZND_BusPolicy *policy, int n, const ZND_BusValue **t
         tb[slot++] = &member;
     }
     return 0;
+}
+
+const char *ZND_BusGetString(ZND_BusMsg *v)
+{
+    return v->str.c_str();
+}
+
+int32_t ZND_BusGetInt32(ZND_BusMsg *v)
+{
+    return (int32_t)v->num;
 }

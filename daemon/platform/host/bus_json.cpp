@@ -1,25 +1,28 @@
-// JSON text of bus values (as the command-line bus client prints replies) and bus values from
-// JSON text (the message argument of a call).
+// JSON text of bus values exactly as the router's command-line bus client prints replies, and
+// bus values from JSON text the way it reads the message argument of a call.
 #include "platform/bus.h"
 
 #include <cinttypes>
-#include <cmath>
+#include <cstdint>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <json-c/json.h>
 
 namespace {
 
+// The router's formatter: indentation stops growing after 16 levels.
+constexpr int kMaxIndent = 16;
+
+// Like the router's formatter, strings end at their first NUL.
 void put_string(std::string *out, const std::string &s)
 {
     out->push_back('"');
     for (unsigned char c : s) {
+        if (c == '\0')
+            break;
         switch (c) {
         case '"': *out += "\\\""; break;
         case '\\': *out += "\\\\"; break;
         case '\b': *out += "\\b"; break;
-        case '\f': *out += "\\f"; break;
         case '\n': *out += "\\n"; break;
         case '\r': *out += "\\r"; break;
         case '\t': *out += "\\t"; break;
@@ -36,28 +39,12 @@ void put_string(std::string *out, const std::string &s)
     out->push_back('"');
 }
 
-void put_double(std::string *out, double d)
+void put_separator(std::string *out, bool indent, int depth)
 {
-    // JSON has no NaN or infinity.
-    if (!std::isfinite(d)) {
-        *out += "null";
+    if (!indent)
         return;
-    }
-    // Shortest text that reads back as the same number, still recognisable as a fraction.
-    char buf[40];
-    for (int prec = 15; prec <= 17; prec++) {
-        snprintf(buf, sizeof buf, "%.*g", prec, d);
-        if (strtod(buf, nullptr) == d)
-            break;
-    }
-    *out += buf;
-    if (!strpbrk(buf, ".eE"))
-        *out += ".0";
-}
-
-void put_indent(std::string *out, int depth)
-{
-    out->append((size_t)depth, '\t');
+    out->push_back('\n');
+    out->append((size_t)(depth > kMaxIndent ? kMaxIndent : depth), '\t');
 }
 
 void put_value(std::string *out, const ZND_BusValue &v, bool indent, int depth);
@@ -65,67 +52,54 @@ void put_value(std::string *out, const ZND_BusValue &v, bool indent, int depth);
 void put_container(std::string *out, const ZND_BusValue &v, bool indent, int depth)
 {
     bool table = v.type == ZND_BUS_TABLE;
-    char open = table ? '{' : '[';
-    char close = table ? '}' : ']';
-    if (v.items.empty()) {
-        out->push_back(open);
-        if (indent)
-            out->push_back(' ');
-        out->push_back(close);
-        return;
-    }
-    out->push_back(open);
+    out->push_back(table ? '{' : '[');
+    put_separator(out, indent, depth + 1);
     bool first = true;
     for (const auto &item : v.items) {
-        if (!first)
+        if (!first) {
             out->push_back(',');
-        first = false;
-        if (indent) {
-            out->push_back('\n');
-            put_indent(out, depth + 1);
+            put_separator(out, indent, depth + 1);
         }
-        if (table) {
+        first = false;
+        // A member without a name is shown without its key, even in a table.
+        if (table && !item.name.empty() && item.name[0] != '\0') {
             put_string(out, item.name);
             *out += indent ? ": " : ":";
         }
         put_value(out, item, indent, depth + 1);
     }
-    if (indent) {
-        out->push_back('\n');
-        put_indent(out, depth);
-    }
-    out->push_back(close);
+    put_separator(out, indent, depth);
+    out->push_back(table ? '}' : ']');
 }
 
 void put_value(std::string *out, const ZND_BusValue &v, bool indent, int depth)
 {
-    char buf[32];
+    char buf[320];
     switch (v.type) {
     case ZND_BUS_STRING:
         put_string(out, v.str);
-        break;
+        return;
     case ZND_BUS_INT32:
         snprintf(buf, sizeof buf, "%" PRId32, (int32_t)v.num);
-        *out += buf;
         break;
     case ZND_BUS_INT64:
         snprintf(buf, sizeof buf, "%" PRId64, v.num);
-        *out += buf;
         break;
     case ZND_BUS_BOOL:
-        *out += v.num ? "true" : "false";
+        snprintf(buf, sizeof buf, "%s", v.num ? "true" : "false");
         break;
     case ZND_BUS_DOUBLE:
-        put_double(out, v.dbl);
+        snprintf(buf, sizeof buf, "%lf", v.dbl);
         break;
     case ZND_BUS_TABLE:
     case ZND_BUS_ARRAY:
         put_container(out, v, indent, depth);
-        break;
+        return;
     default:
-        *out += "null";
+        snprintf(buf, sizeof buf, "null");
         break;
     }
+    *out += buf;
 }
 
 void from_json(json_object *obj, ZND_BusValue *out);
@@ -157,18 +131,14 @@ void from_json(json_object *obj, ZND_BusValue *out)
         from_json_container(obj, out);
         break;
     case json_type_string:
+        // The router's converter takes strings up to their first NUL.
         out->type = ZND_BUS_STRING;
-        out->str.assign(json_object_get_string(obj), (size_t)json_object_get_string_len(obj));
+        out->str = json_object_get_string(obj);
         break;
     case json_type_int:
+        // Beyond the signed 64-bit range the value is clamped, as on the router.
         out->num = json_object_get_int64(obj);
         out->type = (out->num >= INT32_MIN && out->num <= INT32_MAX) ? ZND_BUS_INT32 : ZND_BUS_INT64;
-        // Beyond the signed 64-bit range: keep the magnitude rather than a clamped value.
-        if (out->num == INT64_MAX && json_object_get_uint64(obj) > (uint64_t)INT64_MAX) {
-            out->type = ZND_BUS_DOUBLE;
-            out->dbl = (double)json_object_get_uint64(obj);
-            out->num = 0;
-        }
         break;
     case json_type_boolean:
         out->type = ZND_BUS_BOOL;
@@ -184,29 +154,6 @@ void from_json(json_object *obj, ZND_BusValue *out)
     }
 }
 
-// The whole text must be one JSON value, optionally surrounded by white space.
-json_object *parse_whole(const char *text)
-{
-    json_tokener *tok = json_tokener_new();
-    if (!tok)
-        return nullptr;
-    size_t len = strlen(text);
-    json_object *obj = len <= INT32_MAX ? json_tokener_parse_ex(tok, text, (int)len) : nullptr;
-    if (obj && json_tokener_get_error(tok) == json_tokener_success) {
-        for (size_t i = json_tokener_get_parse_end(tok); i < len; i++)
-            if (!strchr(" \t\r\n", text[i])) {
-                json_object_put(obj);
-                obj = nullptr;
-                break;
-            }
-    } else if (obj) {
-        json_object_put(obj);
-        obj = nullptr;
-    }
-    json_tokener_free(tok);
-    return obj;
-}
-
 } // namespace
 
 std::string ZND_BusToJson(const ZND_BusValue &v, bool indent)
@@ -220,7 +167,8 @@ int ZND_BusFromJson(const char *text, ZND_BusValue *out)
 {
     if (!text || !out)
         return -1;
-    json_object *obj = parse_whole(text);
+    // Parsed as the router's bus client parses a message: text after the first value is ignored.
+    json_object *obj = json_tokener_parse(text);
     if (!obj)
         return -1;
     int rc = -1;
