@@ -1,14 +1,15 @@
 // Routing netlink over libmnl. One request at a time: it is sent with NLM_F_ACK and the call waits
-// for the kernel's acknowledgement before returning, so requests never overlap.
+// for the kernel's acknowledgement before returning, so requests never overlap. What goes wrong is
+// told through the log sink, as error lines of the daemon.
 #include "platform/rtnl.h"
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <libmnl/libmnl.h>
 #include <linux/rtnetlink.h>
 #include <sys/socket.h>
+#include "platform/syslog.h"
 
 namespace {
 
@@ -29,13 +30,13 @@ int scan_for_ack(const ZND_Rtnl *rth, const char *buf, int len, uint32_t seq)
         if (h->nlmsg_type != NLMSG_ERROR)
             continue;   // no answer was asked for; only the acknowledgement matters
         if (h->nlmsg_len < mnl_nlmsg_size(sizeof(struct nlmsgerr))) {
-            fprintf(stderr, "netlink: truncated acknowledgement\n");
+            ZND_PLATFORM_ERROR("netlink: truncated acknowledgement");
             return -1;
         }
         const struct nlmsgerr *err = static_cast<const struct nlmsgerr *>(mnl_nlmsg_get_payload(h));
         if (err->error == 0)
             return 1;
-        fprintf(stderr, "RTNETLINK answers: %s\n", strerror(-err->error));
+        ZND_PLATFORM_ERROR("RTNETLINK answers: %s", strerror(-err->error));
         errno = -err->error;
         return -1;
     }
@@ -50,11 +51,11 @@ int wait_for_ack(ZND_Rtnl *rth, uint32_t seq)
         if (got < 0) {
             if (errno == EINTR || errno == EAGAIN)
                 continue;
-            fprintf(stderr, "netlink receive error: %s\n", strerror(errno));
+            ZND_PLATFORM_ERROR("netlink receive error: %s", strerror(errno));
             return -1;
         }
         if (got == 0) {
-            fprintf(stderr, "netlink: end of file\n");
+            ZND_PLATFORM_ERROR("netlink: end of file");
             return -1;
         }
         int found = scan_for_ack(rth, buf, (int)got, seq);
@@ -71,11 +72,11 @@ int ZND_RtnlOpen(ZND_Rtnl *rth)
     rth->portid = 0;
     rth->nl = mnl_socket_open2(NETLINK_ROUTE, SOCK_CLOEXEC);
     if (!rth->nl) {
-        fprintf(stderr, "Cannot open netlink socket: %s\n", strerror(errno));
+        ZND_PLATFORM_ERROR("Cannot open netlink socket: %s", strerror(errno));
         return -1;
     }
     if (mnl_socket_bind(rth->nl, 0, MNL_SOCKET_AUTOPID) < 0) {
-        fprintf(stderr, "Cannot bind netlink socket: %s\n", strerror(errno));
+        ZND_PLATFORM_ERROR("Cannot bind netlink socket: %s", strerror(errno));
         mnl_socket_close(rth->nl);
         rth->nl = nullptr;
         return -1;
@@ -101,11 +102,11 @@ int ZND_RtnlTalk(ZND_Rtnl *rth, struct nlmsghdr *n)
     if (g_talk_hook)
         return g_talk_hook(n);
     if (!rth->nl) {
-        fprintf(stderr, "netlink: socket not open\n");
+        ZND_PLATFORM_ERROR("netlink: socket not open");
         return -1;
     }
     if (mnl_socket_sendto(rth->nl, n, n->nlmsg_len) < 0) {
-        fprintf(stderr, "Cannot talk to rtnetlink: %s\n", strerror(errno));
+        ZND_PLATFORM_ERROR("Cannot talk to rtnetlink: %s", strerror(errno));
         return -1;
     }
     return wait_for_ack(rth, n->nlmsg_seq);
@@ -115,7 +116,7 @@ int ZND_AddAttrL(struct nlmsghdr *n, int maxlen, int type, const void *data, int
 {
     int len = (int)RTA_LENGTH(alen);
     if (alen < 0 || (int)(NLMSG_ALIGN(n->nlmsg_len) + RTA_ALIGN(len)) > maxlen) {
-        fprintf(stderr, "netlink attribute %d does not fit in %d bytes\n", type, maxlen);
+        ZND_PLATFORM_ERROR("netlink attribute %d does not fit in %d bytes", type, maxlen);
         return -1;
     }
     struct rtattr *rta = reinterpret_cast<struct rtattr *>(reinterpret_cast<char *>(n) + NLMSG_ALIGN(n->nlmsg_len));
