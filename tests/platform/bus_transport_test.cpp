@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <functional>
 #include <gtest/gtest.h>
@@ -435,24 +436,73 @@ TEST_F(BusTransport, MalformedRequestsAreAnsweredWithAnError)
     EXPECT_EQ(g_echo_calls, 0);
 }
 
-TEST_F(BusTransport, ConnectionsAreBoundedOldestDropped)
+// The loop's clock, put forward by a test to age what the server has seen.
+int64_t g_skew_ms = 0;
+int64_t SkewedClock()
 {
+    struct timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return (int64_t)ts.tv_sec * 1000 + ts.tv_nsec / 1000000 + g_skew_ms;
+}
+
+// Connects and lets the server take the connection; -1 when it could not connect.
+int Accepted(const char *path)
+{
+    int fd = RawConnect(path);
+    ServeFor(5);
+    return fd;
+}
+
+TEST_F(BusTransport, FullTableDropsOnlyIdleConnectionsElseRefusesTheNewcomer)
+{
+    g_skew_ms = 0;
+    ZND_LoopSetClock(SkewedClock);
     std::vector<int> fds;
-    for (int i = 0; i < 40; i++) {
-        int fd = RawConnect(kSock);
-        ASSERT_GE(fd, 0) << i;
-        fds.push_back(fd);
-        if (i % 8 == 7)
-            ServeFor(20);   // let the server accept before the backlog fills
+    for (int i = 0; i < 32; i++) {
+        fds.push_back(Accepted(kSock));
+        ASSERT_GE(fds.back(), 0) << i;
     }
+    // Every place is taken by a connection that has only just arrived: the newcomer is refused.
+    int refused = Accepted(kSock);
     ServeFor(20);
-    EXPECT_TRUE(RawClosed(fds[0]));
-    EXPECT_FALSE(RawClosed(fds.back()));
+    EXPECT_TRUE(RawClosed(refused));
+    for (int fd : fds)
+        EXPECT_FALSE(RawClosed(fd));
+
+    // A while later all 32 are idle; all but the first then start sending their requests.
+    g_skew_ms += 6000;
+    std::string line = ZND_BusWireCallLine("test", "echo", BusSampleMessage());
+    for (size_t i = 1; i < fds.size(); i++)
+        ASSERT_TRUE(RawSend(fds[i], line.substr(0, 10)));
+    ServeFor(20);
+    // A call gets the idle one's place and is answered.
     CliResult r = Ctl({"-s", kSock, "call", "test", "echo", "{\"k\":1}"});
     EXPECT_EQ(r.exit, 0);
     EXPECT_EQ(r.out, "{\n\t\"k\": 1\n}\n");
+    EXPECT_TRUE(RawClosed(fds[0]));
+    // Its place is free again; after that only busy callers are left, and the next is refused.
+    int taken = Accepted(kSock);
+    int refused_again = Accepted(kSock);
+    ServeFor(20);
+    EXPECT_FALSE(RawClosed(taken));
+    EXPECT_TRUE(RawClosed(refused_again));
+
+    // Every caller that was on its way is answered.
+    for (size_t i = 1; i < fds.size(); i++) {
+        ASSERT_TRUE(RawSend(fds[i], line.substr(10))) << i;
+        std::string answer = RawAnswer(fds[i]);
+        int status = -1;
+        bool has = false;
+        ZND_BusValue back;
+        ASSERT_TRUE(ZND_BusWireParseAnswer(answer.data(), answer.size(), &status, &back, &has)) << i;
+        EXPECT_EQ(status, 0) << i;
+    }
     for (int fd : fds)
         close(fd);
+    close(refused);
+    close(taken);
+    close(refused_again);
+    ZND_LoopSetClock(nullptr);
 }
 
 TEST_F(BusTransport, SilentClientIsDroppedAfterItsLifetime)

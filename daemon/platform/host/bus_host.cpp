@@ -1,7 +1,8 @@
 // Bus transport of the host backend. The development host has no bus daemon, so the daemon itself
 // serves a local stream socket: each connection carries one request line and gets one answer line
 // (see bus_wire.h). Connections never block the single-threaded loop: reads and writes are
-// non-blocking and buffered, and a connection that stays silent is dropped after a while.
+// non-blocking and buffered, and a connection that stays silent is dropped after a while, or
+// sooner when the table is full and a newcomer needs its place.
 #include "platform/bus.h"
 
 #include <cerrno>
@@ -27,6 +28,9 @@ namespace {
 constexpr size_t kMaxRequestBytes = 1 << 20;
 constexpr int kConnLifetimeMs = 30000;   // to deliver a request, and again to take the answer
 constexpr size_t kMaxConns = 32;
+// A full table makes room only by dropping a connection that has been silent this long; a caller
+// whose request is on its way is never dropped for a newcomer.
+constexpr int64_t kIdleDropMs = 5000;
 
 struct Conn;
 // The loop hands back a pointer to the ZND_Fd / ZND_Timeout; each sits first in a record that
@@ -47,6 +51,7 @@ struct Conn {
     std::string in;
     std::string out;
     size_t out_off = 0;
+    int64_t last_ms = 0;   // when the client last sent or took something
 };
 
 struct ListenWatch {
@@ -164,6 +169,7 @@ bool conn_flush(Conn *c)
                          MSG_NOSIGNAL | MSG_DONTWAIT);
         if (n > 0) {
             c->out_off += (size_t)n;
+            c->last_ms = ZND_LoopNow();
             continue;
         }
         if (n < 0 && errno == EINTR)
@@ -204,6 +210,7 @@ void conn_read(Conn *c)
                 conn_close(c);
             return;
         }
+        c->last_ms = ZND_LoopNow();
         const char *nl = static_cast<const char *>(memchr(buf, '\n', (size_t)n));
         size_t take = nl ? (size_t)(nl - buf) : (size_t)n;
         if (c->in.size() + take > kMaxRequestBytes) {
@@ -232,12 +239,30 @@ void conn_event(ZND_Fd *fd, unsigned int events)
         conn_read(c);
 }
 
+// The connection that has been silent longest, when that is longer than kIdleDropMs.
+Conn *idle_conn(ZND_BusContext *ctx)
+{
+    Conn *idle = nullptr;
+    int64_t now = ZND_LoopNow();
+    for (const auto &c : ctx->conns)
+        if (now - c->last_ms >= kIdleDropMs && (!idle || c->last_ms < idle->last_ms))
+            idle = c.get();
+    return idle;
+}
+
 void conn_add(ZND_BusContext *ctx, int fd)
 {
-    // Keep the number of connections bounded; the oldest one has waited longest.
-    if (ctx->conns.size() >= kMaxConns)
-        conn_close(ctx->conns.front().get());
+    // Keep the number of connections bounded: make room by dropping an idle one, or refuse.
+    if (ctx->conns.size() >= kMaxConns) {
+        Conn *idle = idle_conn(ctx);
+        if (!idle) {
+            close(fd);
+            return;
+        }
+        conn_close(idle);
+    }
     auto c = std::make_unique<Conn>();
+    c->last_ms = ZND_LoopNow();
     c->ctx = ctx;
     c->watch.conn = c.get();
     c->watch.fd.cb = conn_event;
