@@ -699,8 +699,16 @@ TEST_F(Uci, AwkwardValuesReadBackAsWritten)
     EXPECT_EQ("pptp", Get("network.vpn.proto"));
 }
 
-TEST_F(Uci, AnEmptyValueRemovesTheOption)
+TEST_F(Uci, AnEmptyValueIsNoValue)
 {
+    // In the file: read as missing, and gone after the next commit.
+    ASSERT_TRUE(ZND_TestWriteFile(Path("userinfo"), "config userinfo '1'\n\toption nodename ''\n\toption reconn '1'\n"));
+    EXPECT_EQ(ZND_UCI_INCOMPLETE, ZND_UciGet("userinfo.1.nodename", nullptr));
+    EXPECT_EQ("1", Get("userinfo.1.reconn"));
+    ASSERT_EQ(0, ZND_UciSet("userinfo.1.reconn", "0"));
+    EXPECT_EQ("\nconfig userinfo '1'\n\toption reconn '0'\n\n", ZND_TestReadFile(Path("userinfo")));
+
+    // Set: the option goes.
     ASSERT_EQ(0, ZND_UciSet("network.vpn.password", ""));
     EXPECT_EQ(ZND_UCI_INCOMPLETE, ZND_UciGet("network.vpn.password", nullptr));
     EXPECT_EQ(std::string::npos, ZND_TestReadFile(Path("network")).find("password"));
@@ -776,7 +784,8 @@ TEST_F(Uci, TheUciToolAndTheStoreReadEachOthersCommits)
 {
     if (std::string(ZND_TEST_UCI_CLI).empty())
         GTEST_SKIP() << "no uci tool in this build (scripts/deps builds one)";
-    const std::string uci = std::string(ZND_TEST_UCI_CLI) + " -c " + dir_ + " -t /tmp/uci-tool-delta ";
+    // The tool stages in its usual place, /tmp/.uci.
+    const std::string uci = std::string(ZND_TEST_UCI_CLI) + " -c " + dir_ + " ";
     ASSERT_EQ(0, ZND_TestSh(uci + "set network.vpn.server='203.0.113.7' && " + uci + "commit network"));
     EXPECT_EQ("203.0.113.7", Get("network.vpn.server"));
     ASSERT_EQ(0, ZND_UciSet("network.vpn.username", "it's me"));
@@ -788,7 +797,7 @@ TEST_F(Uci, TheUciToolAndTheStoreReadEachOthersCommits)
     ASSERT_EQ(0, ZND_UciSet("network.vpn.password", "x"));
     EXPECT_NE(std::string::npos, ZND_TestReadFile(Path("network")).find("\toption proto 'pptp'\n"));
     EXPECT_EQ("l2tp\n", ZND_TestShOut(uci + "get network.vpn.proto")) << "the tool's own change is still staged";
-    ZND_TestSh("rm -rf /tmp/uci-tool-delta");
+    ZND_TestSh("rm -rf /tmp/.uci");
 }
 
 // Commits that cannot complete leave the package file as it was and no temporary file behind.

@@ -2,6 +2,7 @@
 // read on every call (nothing is cached) and committed whole after every set.
 #include "platform/uci_store.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -13,6 +14,18 @@
 namespace {
 
 using Address = ZND_UciAddress;
+
+// libuci does not load an option whose value is empty (setting one empty removes it); neither
+// does the store, so that both read, and commit, the same package.
+void drop_empty_options(UciPackage *pkg)
+{
+    for (auto &sec : pkg->sections) {
+        auto &opts = sec.options;
+        opts.erase(std::remove_if(opts.begin(), opts.end(),
+                                  [](const UciOption &o) { return !o.isList && o.values[0].empty(); }),
+                   opts.end());
+    }
+}
 
 // An open package file, locked for its lifetime the way other UCI users lock it.
 class PackageFile {
@@ -51,7 +64,10 @@ public:
                 break;
             text.append(buf, (size_t)n);
         }
-        return UciParse(text, pkg);
+        if (!UciParse(text, pkg))
+            return false;
+        drop_empty_options(pkg);
+        return true;
     }
 
     bool Commit(const UciPackage &pkg) { return ZND_FileReplace(path_.c_str(), UciRender(pkg), st_.st_mode, &st_); }

@@ -21,11 +21,29 @@ namespace {
 // Never a directory, so no delta is ever read from it.
 const char kNoDeltas[] = "/dev/null";
 
+// A new context reads the staged changes of the uci tool's shared delta directory (/tmp/.uci)
+// into every package it loads. The store reads committed packages only: the directory is
+// forgotten, and freed as libuci frees the elements of that list.
+void forget_delta_dirs(struct uci_context *ctx)
+{
+    struct uci_list *head = &ctx->delta_path;
+    while (head->next != head) {
+        struct uci_element *e = list_to_element(head->next);
+        e->list.prev->next = e->list.next;
+        e->list.next->prev = e->list.prev;
+        free(e->name);
+        free(e);
+    }
+}
+
 class UciContext {
 public:
     UciContext() : ctx_(uci_alloc_context())
     {
-        if (ctx_ && (uci_set_confdir(ctx_, ZND_UciConfDir()) != UCI_OK || uci_set_savedir(ctx_, kNoDeltas) != UCI_OK)) {
+        if (!ctx_)
+            return;
+        forget_delta_dirs(ctx_);
+        if (uci_set_confdir(ctx_, ZND_UciConfDir()) != UCI_OK || uci_set_savedir(ctx_, kNoDeltas) != UCI_OK) {
             uci_free_context(ctx_);
             ctx_ = nullptr;
         }
