@@ -1,6 +1,7 @@
 // The real zunarod in the simulated router (sim/router), driven the way the router's web interface
-// drives it: requests through zunaroctl, faults through the sim, and the outcome read from the
-// replies, the key log, the kernel tables and the simulated services' log.
+// drives it: requests through zunaroctl (host build) or the ubus tool (router build), faults
+// through the sim, and the outcome read from the replies, the key log, the kernel tables and the
+// simulated services' log.
 #pragma once
 #include <functional>
 #include <gtest/gtest.h>
@@ -18,7 +19,7 @@ constexpr size_t kTrafficRoutes = 320;
 // The status LED (state_b, then state_g) as a command inside the router.
 constexpr const char *kLeds = "cat /sys/class/leds/state_b/brightness /sys/class/leds/state_g/brightness";
 
-// One reply of the daemon as zunaroctl prints it.
+// One reply of the daemon as the bus tool prints it.
 struct Reply {
     std::string text;
     int exitCode = -1;
