@@ -96,15 +96,16 @@ znd_dep_archive() {
     echo "$src/$dep_archive"
 }
 
-# znd_deps TARGET: builds what is out of date; prints the prefix. On failure one line on stderr
-# says why, and the status is non-zero.
+# znd_deps TARGET: builds what is out of date; prints the prefix. On failure the status is
+# non-zero and build-deps/TARGET/why holds one line that says why.
 znd_deps() {
     local target=$1 dir=$ZND_DEPS_ROOT/$1 name archive key="" log
-    znd_deps_target "$target" || { echo "unknown dependency target $target" >&2; return 1; }
     mkdir -p "$dir/stamp"
+    rm -f "$dir/why"
+    znd_deps_target "$target" || { echo "unknown dependency target $target" >"$dir/why"; return 1; }
     for name in $deps_list; do
         znd_dep "$name"
-        archive=$(znd_dep_archive "$name") || return 1
+        archive=$(znd_dep_archive "$name" 2>"$dir/why") || return 1
         key=$(printf '%s\n' "$key" "$(sha256sum <"$archive")" "$dep_options" "$deps_cmake" | sha256sum | cut -c1-64)
         if [ "$(cat "$dir/stamp/$name" 2>/dev/null)" = "$key" ]; then
             continue
@@ -120,10 +121,11 @@ znd_deps() {
                 -DCMAKE_INSTALL_RPATH="$dir/prefix/lib" $dep_options $deps_cmake &&
             cmake --build "$dir/build/$name" -j "$(nproc)" &&
             cmake --install "$dir/build/$name"; } >"$log" 2>&1; then
-            echo "$name did not build for $target (see $log): $(grep -m1 -i -e 'error' "$log" || tail -n 1 "$log")" >&2
+            echo "$name did not build for $target (see $log): $(grep -m1 -i -e 'error' "$log" || tail -n 1 "$log")" >"$dir/why"
             return 1
         fi
         echo "$key" >"$dir/stamp/$name"
     done
+    rm -f "$dir/why"
     echo "$dir/prefix"
 }
