@@ -3,6 +3,7 @@
  * words: each lane's table look-ups are independent of the others, so the CPU overlaps them.
  * The nibble-table version in crc32_nibble.c is the plain reference this must agree with.
  */
+#include "crc32.h"
 #include "imgvet.h"
 
 #include <string.h>
@@ -87,11 +88,10 @@ static inline uint32_t feed_bytes(uint32_t reg, const unsigned char *p, size_t n
     return reg;
 }
 
-unsigned int tinf_crc32(const void *data, unsigned int length)
+uint32_t crc32_update(uint32_t reg, const void *data, size_t length)
 {
     const unsigned char *p = (const unsigned char *)data;
     size_t n = length;
-    uint32_t reg = 0xFFFFFFFFu;
 
     size_t head = (WORD_BYTES - ((uintptr_t)p & (WORD_BYTES - 1))) & (WORD_BYTES - 1);
     if (head > n)
@@ -126,6 +126,10 @@ unsigned int tinf_crc32(const void *data, unsigned int length)
         p += BLOCK_BYTES;
         n -= blocks * BLOCK_BYTES;
     }
-    reg = feed_bytes(reg, p, n);
-    return ~reg;
+    return feed_bytes(reg, p, n);
+}
+
+unsigned int tinf_crc32(const void *data, unsigned int length)
+{
+    return ~crc32_update(CRC32_INIT, data, length);
 }
