@@ -16,7 +16,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#define READ_BLOCK (128u * 1024u)
+#define READ_BLOCK (256u * 1024u)
 
 static uint32_t read_be32(const unsigned char *p)
 {
