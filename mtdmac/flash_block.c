@@ -1,6 +1,7 @@
 #include "flash_block.h"
 
 #include <errno.h>
+#include <string.h>
 #include <mtd/mtd-user.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
@@ -38,4 +39,11 @@ int flash_write_block(int fd, const unsigned char *block)
         done += (size_t)n;
     }
     return 0;
+}
+
+int flash_restore_block(int fd, const unsigned char *saved, unsigned char *scratch)
+{
+    if (flash_erase_block(fd) != 0 || flash_write_block(fd, saved) != 0 || flash_read_block(fd, scratch) != 0)
+        return -1;
+    return memcmp(saved, scratch, FLASH_BLOCK_SIZE) == 0 ? 0 : -1;
 }

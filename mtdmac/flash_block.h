@@ -12,5 +12,8 @@ int flash_read_block(int fd, unsigned char *block);
 int flash_erase_block(int fd);
 /* Writes the whole block from offset 0, continuing short writes; 0 on success. */
 int flash_write_block(int fd, const unsigned char *block);
+/* Puts a saved copy of the block back after a failed write: erase, write, then read back and
+   compare (scratch holds the read-back); 0 when the device holds the saved copy again. */
+int flash_restore_block(int fd, const unsigned char *saved, unsigned char *scratch);
 
 #endif

@@ -20,6 +20,9 @@ enum {
     EXIT_WRITE = 5,
 };
 
+/* saved: the block as read, kept to put back when the write fails (it holds the board's
+   calibration data); block: the image written; it is also the scratch of the read-back. */
+static unsigned char saved[FLASH_BLOCK_SIZE];
 static unsigned char block[FLASH_BLOCK_SIZE];
 
 static int close_with(int fd, int code)
@@ -41,7 +44,7 @@ int main(int argc, char **argv)
         fputs("failed to open mtd2\n", stderr);
         return EXIT_NO_DEVICE;
     }
-    if (flash_read_block(fd, block) != 0) {
+    if (flash_read_block(fd, saved) != 0) {
         fprintf(stderr, "failed to read %d bytes from mtd2\n", FLASH_BLOCK_SIZE);
         return close_with(fd, EXIT_READ);
     }
@@ -50,10 +53,15 @@ int main(int argc, char **argv)
         fputs("failed to erase mtd2\n", stderr);
         return close_with(fd, EXIT_ERASE);
     }
+    memcpy(block, saved, FLASH_BLOCK_SIZE);
     memcpy(block + MAC_OFFSET_FIRST, mac, MAC_BYTES);
     memcpy(block + MAC_OFFSET_SECOND, mac, MAC_BYTES);
     if (flash_write_block(fd, block) != 0) {
         fprintf(stderr, "failed to write mtd%d\n", 2);
+        if (flash_restore_block(fd, saved, block) == 0)
+            fputs("the factory block was restored as it was\n", stderr);
+        else
+            fputs("the factory block could not be restored\n", stderr);
         return close_with(fd, EXIT_WRITE);
     }
     return close_with(fd, EXIT_WRITTEN);

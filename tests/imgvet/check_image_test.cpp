@@ -168,4 +168,36 @@ TEST_F(ImgvetCheck, AcceptsWithStandardInputClosed)
     EXPECT_EQ(1, rc) << "accepted, and descriptor 0 released again";
 }
 
+// The router's web server runs the check in its own process: a file cut short while the CRC runs
+// (another upload replacing it) must give a plain "no", never a fault that kills the caller.
+TEST_F(ImgvetCheck, AFileCutShortDuringTheCheckIsRefusedAndTheCallerLives)
+{
+    ImageFields f;
+    f.payload = RandomBytes(8u << 20, 11);
+    std::string image = BuildImage(f);
+    std::string path = dir_.Put("shrinking.bin", image);
+    pid_t pid = fork();
+    if (pid == 0) {
+        // Enough checks to overlap many cuts, and at least one that saw the file cut.
+        int checks = 0, refused = 0;
+        while ((checks < 200 || refused == 0) && checks < 100000) {
+            refused += check_image(path.c_str()) == 0;
+            checks++;
+        }
+        _exit(refused > 0 ? 0 : 3);
+    }
+    ASSERT_GT(pid, 0);
+    // Cut the file to its header and grow it back (with zeros) until the checker is done.
+    int fd = open(path.c_str(), O_WRONLY);
+    ASSERT_GE(fd, 0);
+    int status = 0;
+    while (waitpid(pid, &status, WNOHANG) == 0) {
+        ASSERT_EQ(0, ftruncate(fd, 100));
+        ASSERT_EQ(0, ftruncate(fd, (off_t)image.size()));
+    }
+    close(fd);
+    ASSERT_TRUE(WIFEXITED(status)) << "the checking process died from signal " << WTERMSIG(status);
+    EXPECT_EQ(0, WEXITSTATUS(status)) << "no check saw the shortened file";
+}
+
 } // namespace

@@ -7,6 +7,7 @@
 #include "imgvet.h"
 
 extern "C" unsigned int imgvet_crc32_word32(const void *data, unsigned int length);
+extern "C" unsigned int imgvet_crc32_portable(const void *data, unsigned int length);
 
 namespace {
 
@@ -33,6 +34,7 @@ TEST(ImgvetCrc32, EqualsZlibForEveryLengthAndAlignment)
             uint32_t want = ZlibCrc(slice);
             ASSERT_EQ(want, tinf_crc32(data.data() + align, (unsigned)len)) << "align " << align << " len " << len;
             ASSERT_EQ(want, imgvet_crc32_word32(data.data() + align, (unsigned)len)) << "32-bit words, align " << align << " len " << len;
+            ASSERT_EQ(want, imgvet_crc32_portable(data.data() + align, (unsigned)len)) << "tables, align " << align << " len " << len;
             if (len % 61 == 0) {
                 ASSERT_EQ(want, imgvet_crc32_nibble(data.data() + align, (unsigned)len));
             }
@@ -47,6 +49,7 @@ TEST(ImgvetCrc32, EqualsZlibOnLargeBuffers)
         EXPECT_EQ(ZlibCrc(data.substr(0, len)), tinf_crc32(data.data(), (unsigned)len)) << len;
         EXPECT_EQ(ZlibCrc(data.substr(3, len - 3)), tinf_crc32(data.data() + 3, (unsigned)len - 3)) << len;
         EXPECT_EQ(ZlibCrc(data.substr(3, len - 3)), imgvet_crc32_word32(data.data() + 3, (unsigned)len - 3)) << len;
+        EXPECT_EQ(ZlibCrc(data.substr(3, len - 3)), imgvet_crc32_portable(data.data() + 3, (unsigned)len - 3)) << len;
     }
     EXPECT_EQ(ZlibCrc(data), imgvet_crc32_nibble(data.data(), (unsigned)data.size()));
 }

@@ -7,7 +7,8 @@
  *   MTDEMU_ERASE       "fail": MEMERASE fails with EIO
  *   MTDEMU_ERASE_SIZE  erase block size (default 65536)
  *   MTDEMU_WRITE       "short-once" (first write stores 1000 bytes), "short-always" (every write
- *                      stores at most 1000), "eintr-once", "fail", "short-then-fail", "zero"
+ *                      stores at most 1000), "eintr-once", "fail", "fail-once" (only the first
+ *                      write fails), "short-then-fail", "zero"
  */
 #define _GNU_SOURCE
 #include <dlfcn.h>
@@ -185,7 +186,8 @@ ssize_t write(int fd, const void *buf, size_t count)
         return real_write(fd, buf, count);
     int call = ++write_calls;
     size_t n = count;
-    if (env_is("MTDEMU_WRITE", "fail") || (env_is("MTDEMU_WRITE", "short-then-fail") && call > 1)) {
+    if (env_is("MTDEMU_WRITE", "fail") || (env_is("MTDEMU_WRITE", "fail-once") && call == 1) ||
+        (env_is("MTDEMU_WRITE", "short-then-fail") && call > 1)) {
         log_line("write %zu -1\n", count);
         errno = EIO;
         return -1;

@@ -248,13 +248,27 @@ TEST_F(Mtdmac, FailedWriteExitsFive)
         ASSERT_TRUE(ZND_TestWriteFile(kDevice, partition_, 0600));
         Outcome o = Run({"001122AABBCC"}, {std::string("MTDEMU_WRITE=") + mode});
         EXPECT_EQ(5, o.code) << mode;
-        EXPECT_EQ("failed to write mtd2\n", o.err) << mode;
+        EXPECT_EQ("failed to write mtd2\nthe factory block could not be restored\n", o.err) << mode;
         EXPECT_EQ("", o.out) << mode;
         // The driver left the block erased (beyond what was written); the next block is intact.
         std::string got = Device();
         EXPECT_EQ(std::string(kBlock - 1000, '\xFF'), got.substr(1000, kBlock - 1000)) << mode;
         EXPECT_TRUE(partition_.substr(kBlock) == got.substr(kBlock)) << mode;
     }
+}
+
+// The block holds the board's calibration data: a failed write must not leave it erased when the
+// saved copy can still be written back.
+TEST_F(Mtdmac, FailedWritePutsTheSavedBlockBack)
+{
+    Outcome o = Run({"001122AABBCC"}, {"MTDEMU_WRITE=fail-once"});
+    EXPECT_EQ(5, o.code);
+    EXPECT_EQ("failed to write mtd2\nthe factory block was restored as it was\n", o.err);
+    std::string got = Device();
+    ASSERT_EQ(partition_.size(), got.size());
+    EXPECT_TRUE(partition_ == got) << "first differing byte at "
+                                   << std::mismatch(partition_.begin(), partition_.end(), got.begin()).first - partition_.begin();
+    EXPECT_EQ("open rdwr sync\nread 65536 65536\nerase 0 65536\nwrite 65536 -1\nerase 0 65536\nwrite 65536 65536\nread 65536 65536\n", Log());
 }
 
 } // namespace
