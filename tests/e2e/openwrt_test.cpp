@@ -1,9 +1,8 @@
 // The router build in the simulated router: the daemon on ubusd, driven with the real ubus tool.
 // ubusd going away in the middle of an accelerated session, the real uci tool and the daemon
 // reading each other's commits, and the replies compared with the host build's, method by method.
-#include <chrono>
+#include <cctype>
 #include <gtest/gtest.h>
-#include <regex>
 #include <string>
 #include <vector>
 #include "harness/sandbox.h"
@@ -67,7 +66,8 @@ TEST_F(RouterSession, UciToolAndDaemonReadEachOthersCommits)
     // What the daemon commits for the tunnel reads right with uci get.
     ASSERT_NO_FATAL_FAILURE(LoginAndAccelerate("1"));
     std::string remote = InRouterOut("uci get openvpn.zunaro.remote");
-    EXPECT_TRUE(std::regex_match(remote, std::regex("203\\.0\\.113\\.1[0-2] 1194\n"))) << remote;
+    EXPECT_TRUE(remote == "203.0.113.10 1194\n" || remote == "203.0.113.11 1194\n" || remote == "203.0.113.12 1194\n")
+        << remote;
     EXPECT_EQ("tun\n", InRouterOut("uci get openvpn.zunaro.dev"));
     EXPECT_EQ("02:5a:4e:00:00:99\n", InRouterOut("uci get network.wan.macaddr")) << "the rest is untouched";
     EXPECT_EQ("", InRouterOut("uci changes")) << "nothing left staged";
@@ -124,9 +124,16 @@ const std::vector<Step> kSession = {
 };
 
 // Latencies are measured anew in each session; everything else must match.
-std::string WithoutLatency(const std::string &text)
+std::string WithoutLatency(std::string text)
 {
-    return std::regex_replace(text, std::regex("\"ping\": [0-9]+"), "\"ping\": <ms>");
+    const std::string key = "\"ping\": ";
+    for (size_t pos = text.find(key); pos != std::string::npos; pos = text.find(key, pos + 1)) {
+        size_t digits = pos + key.size(), end = digits;
+        while (end < text.size() && isdigit((unsigned char)text[end]))
+            end++;
+        text.replace(digits, end - digits, "<ms>");
+    }
+    return text;
 }
 
 // Runs the session on a build in a fresh simulated router; the reply text of every step.
