@@ -77,13 +77,15 @@ TEST_F(RouterSession, UciToolAndDaemonReadEachOthersCommits)
 
 const std::string kRouterTool = ZND_SIM_DIR "/router";
 
-// A cloud whose clock stands still, so that two sessions get the same account data.
-std::string FixedClockScenario()
+// A cloud whose clock stands still and whose nodes differ in level, so that two sessions get the
+// same account data and the same node order whatever the pings measure.
+std::string SteadyScenario()
 {
-    std::string path = "/tmp/fixed-clock-scenario.json";
+    std::string path = "/tmp/steady-scenario.json";
     ZND_TestSh("/usr/bin/python3 -c 'import json, sys\n"
                "s = json.load(open(sys.argv[1]))\n"
                "for a in s.get(\"accounts\", {}).values(): a[\"server_time\"] = \"2030-01-01_12:00:00\"\n"
+               "for i, n in enumerate(s.get(\"nodes\", [])): n[\"level\"] = i\n"
                "json.dump(s, open(sys.argv[2], \"w\"))' " ZND_SIM_DIR "/data/demo-scenario.json " + path);
     return path;
 }
@@ -141,7 +143,7 @@ std::vector<std::string> RunSession(const std::string &build, const std::string 
 {
     std::vector<std::string> replies;
     std::string sim = "ZUNARO_BUILD=" + build + " " + kRouterTool;
-    if (ZND_TestSh(sim + " up --scenario " + FixedClockScenario() + " >/tmp/cmp-up.log 2>&1") != 0 ||
+    if (ZND_TestSh(sim + " up --scenario " + SteadyScenario() + " >/tmp/cmp-up.log 2>&1") != 0 ||
         ZND_TestSh(sim + " daemon start >>/tmp/cmp-up.log 2>&1") != 0) {
         ADD_FAILURE() << build << ": the sim did not come up\n" << ZND_TestReadFile("/tmp/cmp-up.log");
         ZND_TestSh(sim + " down >/dev/null 2>&1");
