@@ -6,6 +6,7 @@
 #include <map>
 #include <string>
 #include "core/context.h"
+#include "harness/context_reset.h"
 #include "harness/sandbox.h"
 #include "icmp_lab.h"
 #include "tunnel/probe.h"

@@ -4,6 +4,7 @@
 #include "cloud/json.h"
 #include "core/context.h"
 #include "core/result.h"
+#include "harness/context_reset.h"
 #include "harness/log_capture.h"
 
 namespace {

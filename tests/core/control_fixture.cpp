@@ -12,6 +12,7 @@
 #include "core/context.h"
 #include "core/paths.h"
 #include "core/state.h"
+#include "harness/context_reset.h"
 #include "harness/sandbox.h"
 #include "platform/bus.h"
 

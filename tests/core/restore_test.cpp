@@ -10,6 +10,7 @@
 #include "core/result.h"
 #include "core/state.h"
 #include "core/timer.h"
+#include "harness/context_reset.h"
 #include "harness/fake_clock.h"
 #include "harness/sandbox.h"
 #include "tunnel/acc.h"

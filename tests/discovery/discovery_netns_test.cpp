@@ -9,6 +9,7 @@
 #include "core/log.h"
 #include "core/result.h"
 #include "discovery/notify.h"
+#include "harness/context_reset.h"
 #include "harness/log_capture.h"
 #include "harness/sandbox.h"
 #include "lan_lab.h"

@@ -6,6 +6,7 @@
 #include "core/result.h"
 #include "discovery/notify.h"
 #include "discovery/router_addrs.h"
+#include "harness/context_reset.h"
 #include "harness/log_capture.h"
 
 namespace {

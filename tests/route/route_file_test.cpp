@@ -5,6 +5,7 @@
 #include <unistd.h>
 #include "core/context.h"
 #include "core/result.h"
+#include "harness/context_reset.h"
 #include "harness/log_capture.h"
 #include "harness/sandbox.h"
 #include "route/route_file.h"

@@ -2,6 +2,7 @@
 #include <set>
 #include "core/context.h"
 #include "core/log.h"
+#include "harness/context_reset.h"
 #include "harness/log_capture.h"
 #include "route/route_test_util.h"
 

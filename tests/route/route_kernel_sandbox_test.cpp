@@ -6,6 +6,7 @@
 #include "core/context.h"
 #include "core/paths.h"
 #include "core/result.h"
+#include "harness/context_reset.h"
 #include "harness/log_capture.h"
 #include "harness/sandbox.h"
 #include "route/route_hash.h"

@@ -6,6 +6,7 @@
 #include "core/log.h"
 #include "core/paths.h"
 #include "core/state.h"
+#include "harness/context_reset.h"
 #include "harness/sandbox.h"
 #include "route/route_hash.h"
 

@@ -7,6 +7,7 @@
 #include "core/context.h"
 #include "core/paths.h"
 #include "core/result.h"
+#include "harness/context_reset.h"
 #include "harness/sandbox.h"
 #include "tunnel/tunnel.h"
 

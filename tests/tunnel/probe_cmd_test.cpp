@@ -4,6 +4,7 @@
 #include <vector>
 #include "core/context.h"
 #include "core/log.h"
+#include "harness/context_reset.h"
 #include "harness/fake_shell.h"
 #include "harness/log_capture.h"
 #include "tunnel/probe.h"

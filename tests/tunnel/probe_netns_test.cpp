@@ -7,6 +7,7 @@
 #include <string>
 #include "cloud/node_list.h"
 #include "core/context.h"
+#include "harness/context_reset.h"
 #include "harness/sandbox.h"
 #include "icmp_lab.h"
 #include "tunnel/probe.h"
