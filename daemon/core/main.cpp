@@ -5,6 +5,7 @@
 #include "core/log.h"
 #include "core/restore.h"
 #include "core/rpc.h"
+#include "core/state.h"
 #include "core/timer.h"
 #include "discovery/notify.h"
 #include "route/route_sync.h"
@@ -18,6 +19,7 @@ int main()
         ZND_KEYLOG("loop init fail");
         return 2;
     }
+    ZND_StateInit();
     ZND_UbusInit();
     ZND_ClientInit();
     ZND_LocalRouteTabInit();

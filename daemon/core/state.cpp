@@ -8,6 +8,7 @@
 #include "core/log.h"
 #include "core/paths.h"
 #include "core/result.h"
+#include "tunnel/acc.h"
 #include "tunnel/probe.h"
 
 namespace {
@@ -67,7 +68,42 @@ void led_write(const char *file, int value)
     ZND_System(cmd);
 }
 
+// Outcomes of dialing and supervision become events, or the acc-fail action where supervision
+// has given up.
+void on_acc_outcome(ZND_AccOutcome outcome)
+{
+    switch (outcome) {
+    case ZND_ACC_DIALED:
+        ZND_EventMsgHaldle(ZND_EVT_ACC_SUCCESS, nullptr, nullptr);
+        break;
+    case ZND_ACC_FAILED:
+        ZND_EventMsgHaldle(ZND_EVT_ACC_FAIL, nullptr, nullptr);
+        break;
+    case ZND_ACC_WAN_LOST:
+        // Posted once; the checks that follow find the disconnect recorded.
+        if (g_znd.lastEvent != ZND_EVT_ABNORMAL_DISCONNECT) {
+            ZND_KEYLOG("check wan network failed, code: %d", ZND_EVT_ABNORMAL_DISCONNECT);
+            ZND_MsgDispatch(ZND_EVT_ABNORMAL_DISCONNECT, nullptr, nullptr);
+        }
+        break;
+    case ZND_ACC_REDIALING:
+        ZND_SetState(ZND_STATE_ACCING, ZND_EVT_ACC_START);
+        break;
+    case ZND_ACC_ABANDONED:
+        // "acc fail" is an event of ACCING only, but a tunnel that supervision cannot start again
+        // may be given up in ACC_OK, or in LOGIN_OK after a lost WAN: refusing it there would leave
+        // a dead tunnel reported as working and unwatched. It is stopped as after a failed dial.
+        ZND_ActionAccFail(nullptr, nullptr);
+        break;
+    }
+}
+
 } // namespace
+
+void ZND_StateInit()
+{
+    ZND_AccSetReport(on_acc_outcome);
+}
 
 uint32_t ZND_StateInitHandle(int32_t event, ZND_Params params, ZND_BusBuf *out)
 {

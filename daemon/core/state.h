@@ -66,3 +66,6 @@ void ZND_SetLedByState(uint32_t state);
 int ZND_GetAccState();
 
 uint32_t ZND_LoginRouteUpdateFromServer();
+
+// Registers the state machine as the receiver of the tunnel's outcomes; main calls it at start-up.
+void ZND_StateInit();

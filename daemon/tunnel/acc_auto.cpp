@@ -3,7 +3,6 @@
 #include "core/context.h"
 #include "core/log.h"
 #include "core/result.h"
-#include "core/state.h"
 #include "core/timer.h"
 #include "tunnel/acc.h"
 #include "tunnel/acc_mode.h"
@@ -19,7 +18,7 @@ uint32_t ZND_AccAutoUp()
         ZND_ERROR("[AutoUp]:error acc mode!,auto acc up fail 1 !");
         ZND_KEYLOG("auto acc fail");
         g_znd.curAccMode = ZN_ACC_AUTO;
-        ZND_EventMsgHaldle(ZND_EVT_ACC_FAIL, nullptr, nullptr);
+        ZND_AccReport(ZND_ACC_FAILED);
         return ZND_ERR_COMMON;
     }
     ClientRecord *client = &g_znd.client;
@@ -44,7 +43,7 @@ void ZND_AccAtuoUpCheckTimeHandler(ZND_Timeout *)
         ZND_ERROR("[AutoUp]:error acc mode! auto acc up fail 2");
         ZND_KEYLOG("auto acc failed by timer");
         g_znd.curAccMode = ZN_ACC_AUTO;
-        ZND_EventMsgHaldle(ZND_EVT_ACC_FAIL, nullptr, nullptr);
+        ZND_AccReport(ZND_ACC_FAILED);
         return;
     }
     g_znd.accDailTimerCount++;
@@ -67,6 +66,6 @@ void ZND_AccAtuoUpCheckTimeHandler(ZND_Timeout *)
     // Without a node the next mode cannot start and nothing would ever end the dial: fail it.
     if (ZND_AccAutoUp() == ZND_ERR_NODE_MATCH) {
         ZND_KEYLOG("Match acc node config failed");
-        ZND_EventMsgHaldle(ZND_EVT_ACC_FAIL, nullptr, nullptr);
+        ZND_AccReport(ZND_ACC_FAILED);
     }
 }

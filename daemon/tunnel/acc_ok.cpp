@@ -2,11 +2,27 @@
 #include "core/context.h"
 #include "core/log.h"
 #include "core/result.h"
-#include "core/state.h"
 #include "route/route_sync.h"
 #include "tunnel/acc.h"
 #include "tunnel/acc_mode.h"
 #include "tunnel/tunnel.h"
+
+namespace {
+
+ZND_AccReportFn g_report = nullptr;
+
+} // namespace
+
+void ZND_AccSetReport(ZND_AccReportFn fn)
+{
+    g_report = fn;
+}
+
+void ZND_AccReport(ZND_AccOutcome outcome)
+{
+    if (g_report)
+        g_report(outcome);
+}
 
 uint32_t ZND_AccOkTodo()
 {
@@ -17,14 +33,14 @@ uint32_t ZND_AccOkTodo()
         rc = ZND_AddAllTrafficRouteToKernel(&g_znd.client, ZND_GetTrafficRouteSet());
     if (rc == ZND_OK) {
         ZND_INFO("login route table and traffic route table add ok");
-        ZND_EventMsgHaldle(ZND_EVT_ACC_SUCCESS, nullptr, nullptr);
+        ZND_AccReport(ZND_ACC_DIALED);
         return ZND_OK;
     }
     ZND_DBG("add route fail!, goto set status ...");
     ZND_DelAllLoginRouteFromKernel();
     ZND_DelAllTrafficRouteFromKernel();
     ZND_KEYLOG("acc failed by route");
-    ZND_EventMsgHaldle(ZND_EVT_ACC_FAIL, nullptr, nullptr);
+    ZND_AccReport(ZND_ACC_FAILED);
     return ZND_OK;
 }
 

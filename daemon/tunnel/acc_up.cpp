@@ -4,7 +4,6 @@
 #include "core/context.h"
 #include "core/log.h"
 #include "core/result.h"
-#include "core/state.h"
 #include "core/timer.h"
 #include "tunnel/acc.h"
 #include "tunnel/acc_mode.h"
@@ -83,5 +82,5 @@ void ZND_AccStateCheckTimeHandler(ZND_Timeout *)
     }
     ZND_DBG("%s up fail!", ZND_AccModeName(mode));
     ZND_KEYLOG("acc failed by dialing");
-    ZND_EventMsgHaldle(ZND_EVT_ACC_FAIL, nullptr, nullptr);
+    ZND_AccReport(ZND_ACC_FAILED);
 }

@@ -3,7 +3,6 @@
 #include "core/context.h"
 #include "core/log.h"
 #include "core/result.h"
-#include "core/state.h"
 #include "core/timer.h"
 #include "tunnel/acc.h"
 #include "tunnel/acc_mode.h"
@@ -15,15 +14,6 @@
 #define ZND_RESTART_RECHECK_MS 1000
 
 namespace {
-
-// "acc fail" is only taken in ACCING; from any other state (ACC_OK with a tunnel that cannot be
-// restarted) it would be refused and leave a dead tunnel reported as working and unwatched.
-void give_up()
-{
-    if (g_znd.curState != ZND_STATE_ACCING)
-        ZND_SetState(ZND_STATE_ACCING, ZND_EVT_ACC_START);
-    ZND_EventMsgHaldle(ZND_EVT_ACC_FAIL, nullptr, nullptr);
-}
 
 void tunnel_active()
 {
@@ -44,7 +34,7 @@ void tunnel_inactive(uint32_t mode)
     if (g_znd.accReconnCount > ZND_AccModeLimit(mode)) {
         ZND_DBG("reconn [%s] fail !!", name);
         ZND_KEYLOG("reconn failed by retry");
-        give_up();
+        ZND_AccReport(ZND_ACC_ABANDONED);
         return;
     }
     ClientRecord *client = &g_znd.client;
@@ -53,10 +43,10 @@ void tunnel_inactive(uint32_t mode)
     if (!node || !row.up) {
         ZND_ERROR("reconn error!");
         ZND_KEYLOG("reconn failed, acc node not match");
-        give_up();
+        ZND_AccReport(ZND_ACC_ABANDONED);
         return;
     }
-    ZND_SetState(ZND_STATE_ACCING, ZND_EVT_ACC_START);
+    ZND_AccReport(ZND_ACC_REDIALING);
     row.up(client, node);
     ZND_KEYLOG("reconn acc start");
     ZND_DBG("reconn [%s] count:%d", name, g_znd.accReconnCount);
@@ -68,10 +58,7 @@ void tunnel_inactive(uint32_t mode)
 void ZND_AccReconnTimeHandler(ZND_Timeout *)
 {
     if (!ZND_IsWanActive()) {
-        if (g_znd.lastEvent != ZND_EVT_ABNORMAL_DISCONNECT) {
-            ZND_KEYLOG("check wan network failed, code: %d", ZND_EVT_ABNORMAL_DISCONNECT);
-            ZND_MsgDispatch(ZND_EVT_ABNORMAL_DISCONNECT, nullptr, nullptr);
-        }
+        ZND_AccReport(ZND_ACC_WAN_LOST);
         ZND_SetAccTimer(ZND_AccReconnTimeHandler, ZND_WAN_RECHECK_MS);
         return;
     }
@@ -82,7 +69,7 @@ void ZND_AccReconnTimeHandler(ZND_Timeout *)
         ZND_ERROR("error acc mode!");
         ZND_KEYLOG("reconn acc failed");
         g_znd.curAccMode = ZN_ACC_AUTO;
-        give_up();
+        ZND_AccReport(ZND_ACC_ABANDONED);
         return;
     }
     if (ZND_AccModeActive(mode))

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include "core/context.h"
+#include "core/state.h"
 #include "route/route_hash.h"
 
 namespace {
@@ -30,4 +31,6 @@ void ZND_ContextReset()
         ZND_RouteHashClear(&g_znd.trafficRoutes);
     g_znd = ZND_Context{};
     ZND_ContextInit();
+    // Wired as main wires it at start-up.
+    ZND_StateInit();
 }

@@ -59,6 +59,7 @@ int up(const char *mode)
 {
     if (ZND_LoopInit() != 0)
         return 2;
+    ZND_StateInit();
     ZND_LocalRouteTabInit();
     demo_node();
     g_znd.curState = ZND_STATE_LOGIN_OK;
