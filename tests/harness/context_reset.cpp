@@ -1,8 +1,8 @@
 #include "harness/context_reset.h"
 
 #include <cstdio>
+#include "control/state.h"
 #include "core/context.h"
-#include "core/state.h"
 #include "route/route_hash.h"
 
 namespace {

@@ -1,9 +1,9 @@
 // Supervision of a working tunnel: the WAN check, the health check and the restarts, driven
 // through the state machine with a manual clock; failed probes take their second each.
+#include "control/state.h"
 #include "core/context.h"
 #include "core/log.h"
 #include "core/result.h"
-#include "core/state.h"
 #include "tunnel/acc.h"
 #include "tunnel/acc_fixture.h"
 #include "tunnel/tunnel.h"

@@ -8,9 +8,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include "control/state.h"
 #include "core/context.h"
 #include "core/result.h"
-#include "core/state.h"
 #include "core/timer.h"
 #include "platform/loop.h"
 #include "route/route_sync.h"

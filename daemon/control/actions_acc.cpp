@@ -2,7 +2,7 @@
 // network device changes.
 #include <cstring>
 #include "cloud/login.h"
-#include "core/actions.h"
+#include "control/actions.h"
 #include "core/context.h"
 #include "core/log.h"
 #include "core/result.h"

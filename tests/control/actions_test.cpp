@@ -4,12 +4,12 @@
 #include <linux/rtnetlink.h>
 #include <string>
 #include "cloud/node.h"
+#include "control/state.h"
 #include "control_fixture.h"
 #include "core/context.h"
 #include "core/log.h"
 #include "core/paths.h"
 #include "core/result.h"
-#include "core/state.h"
 #include "harness/fake_clock.h"
 #include "harness/sandbox.h"
 #include "tunnel/acc.h"

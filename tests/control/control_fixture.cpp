@@ -8,10 +8,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 #include "cloud/node.h"
-#include "core/actions.h"
+#include "control/actions.h"
+#include "control/state.h"
 #include "core/context.h"
 #include "core/paths.h"
-#include "core/state.h"
 #include "harness/context_reset.h"
 #include "harness/sandbox.h"
 #include "platform/bus.h"

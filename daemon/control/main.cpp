@@ -1,11 +1,11 @@
 // zunarod: start-up in a fixed order, the event loop, and teardown.
 #include <csignal>
-#include "core/client.h"
+#include "control/client.h"
+#include "control/restore.h"
+#include "control/rpc.h"
+#include "control/state.h"
 #include "core/context.h"
 #include "core/log.h"
-#include "core/restore.h"
-#include "core/rpc.h"
-#include "core/state.h"
 #include "core/timer.h"
 #include "discovery/notify.h"
 #include "route/route_sync.h"

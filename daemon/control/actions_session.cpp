@@ -3,7 +3,7 @@
 #include "cloud/cloud_route.h"
 #include "cloud/login.h"
 #include "cloud/node_list.h"
-#include "core/actions.h"
+#include "control/actions.h"
 #include "core/context.h"
 #include "core/log.h"
 #include "core/result.h"

@@ -1,14 +1,14 @@
 // Requests in the style of JSON-RPC on the bus: parse, map the method to a message id, dispatch,
 // and answer with "result" or "error" followed by "id".
-#include "core/rpc.h"
+#include "control/rpc.h"
 
 #include <cstdlib>
 #include <cstring>
 #include <unistd.h>
+#include "control/state.h"
 #include "core/context.h"
 #include "core/log.h"
 #include "core/result.h"
-#include "core/state.h"
 
 namespace {
 

@@ -3,12 +3,12 @@
 #include <gtest/gtest.h>
 #include <linux/rtnetlink.h>
 #include <string>
+#include "control/restore.h"
+#include "control/state.h"
 #include "control_fixture.h"
 #include "core/context.h"
 #include "core/log.h"
-#include "core/restore.h"
 #include "core/result.h"
-#include "core/state.h"
 #include "core/timer.h"
 #include "harness/context_reset.h"
 #include "harness/fake_clock.h"

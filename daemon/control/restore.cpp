@@ -1,6 +1,6 @@
 // After a restart: wait for the WAN, read the saved state name, log in again, and for an
 // accelerated state dial again or adopt the tunnel that is still running.
-#include "core/restore.h"
+#include "control/restore.h"
 
 #include <cstdio>
 #include <cstring>
@@ -8,10 +8,10 @@
 #include "cloud/node_list.h"
 #include "config/account.h"
 #include "config/uci.h"
+#include "control/state.h"
 #include "core/context.h"
 #include "core/log.h"
 #include "core/result.h"
-#include "core/state.h"
 #include "core/timer.h"
 #include "route/route_sync.h"
 #include "tunnel/acc.h"

@@ -1,4 +1,4 @@
-#include "core/client.h"
+#include "control/client.h"
 
 #include <cstring>
 #include "cloud/node.h"

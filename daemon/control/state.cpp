@@ -1,9 +1,9 @@
 // The control state machine: names, state changes with the status LED, the acceleration status,
 // and the dispatch of events (through one handler table per state) and control commands.
-#include "core/state.h"
+#include "control/state.h"
 
 #include <cstdio>
-#include "core/actions.h"
+#include "control/actions.h"
 #include "core/context.h"
 #include "core/log.h"
 #include "core/paths.h"

@@ -1,7 +1,7 @@
 // Parameters of Login and AccStart requests into the client record; the shared reply builders.
 #include <cstdlib>
 #include <cstring>
-#include "core/actions.h"
+#include "control/actions.h"
 #include "core/context.h"
 #include "core/log.h"
 #include "core/result.h"

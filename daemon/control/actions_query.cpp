@@ -2,7 +2,7 @@
 #include <cstdio>
 #include "cloud/node.h"
 #include "cloud/node_list.h"
-#include "core/actions.h"
+#include "control/actions.h"
 #include "core/context.h"
 #include "core/log.h"
 #include "core/result.h"

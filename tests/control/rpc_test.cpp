@@ -8,13 +8,13 @@
 #include <sys/un.h>
 #include <unistd.h>
 #include "cloud/node.h"
+#include "control/rpc.h"
+#include "control/state.h"
 #include "control_fixture.h"
-#include "harness/serve_until.h"
 #include "core/context.h"
 #include "core/log.h"
 #include "core/result.h"
-#include "core/rpc.h"
-#include "core/state.h"
+#include "harness/serve_until.h"
 #include "platform/bus.h"
 #include "platform/host/bus_wire.h"
 #include "platform/loop.h"

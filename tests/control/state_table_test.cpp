@@ -3,11 +3,11 @@
 #include <gtest/gtest.h>
 #include <set>
 #include <string>
+#include "control/state.h"
 #include "control_fixture.h"
 #include "core/context.h"
 #include "core/log.h"
 #include "core/result.h"
-#include "core/state.h"
 #include "harness/sandbox.h"
 
 namespace control_test {

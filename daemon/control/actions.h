@@ -2,7 +2,7 @@
 #pragma once
 #include <cstdint>
 #include "config/client_record.h"
-#include "core/state.h"
+#include "control/state.h"
 
 uint32_t RPC_ParseLoginParams(ClientRecord *client, ZND_Params params);
 uint32_t RPC_ParseAccStartParams(ClientRecord *client, ZND_Params params);
