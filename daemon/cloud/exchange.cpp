@@ -6,8 +6,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <json-c/json.h>
-#include "cloud/json.h"
 #include "core/context.h"
+#include "core/json.h"
 #include "core/log.h"
 #include "core/paths.h"
 #include "core/result.h"

@@ -7,10 +7,11 @@
 #include <strings.h>
 #include <string>
 #include "cloud/exchange.h"
+#include "cloud/node_ping.h"
 #include "cloud/xml_reply.h"
+#include "core/context.h"
 #include "core/log.h"
 #include "core/result.h"
-#include "tunnel/probe.h"
 
 #define ZND_NODE_PROBE_PASSES 5
 
@@ -188,4 +189,25 @@ uint32_t ZND_NodeLevelSort(AccNodeServer *table)
     Ping_SynPingIpv4(table, ZND_NODE_PROBE_PASSES);
     ZND_NodeSortByKey(table);
     return ZND_OK;
+}
+
+void ZND_NodeTableClear()
+{
+    memset(g_znd.nodes, 0, sizeof g_znd.nodes);
+}
+
+AccNodeServer *ZND_MatchAccNode(uint32_t id, const char *name)
+{
+    AccNodeServer *table = g_znd.nodes;
+    if (id == 0)
+        return &table[0];
+    for (int i = 0; i < ZND_NODE_TABLE_SIZE; i++)
+        if (table[i].id != 0 && table[i].id == id)
+            return &table[i];
+    if (!name)
+        return nullptr;
+    for (int i = 0; i < ZND_NODE_TABLE_SIZE; i++)
+        if (table[i].cSvrName[0] != '\0' && strcmp(table[i].cSvrName, name) == 0)
+            return &table[i];
+    return &table[0];
 }

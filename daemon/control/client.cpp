@@ -1,7 +1,7 @@
 #include "control/client.h"
 
 #include <cstring>
-#include "cloud/node.h"
+#include "cloud/node_list.h"
 #include "config/account.h"
 #include "core/context.h"
 #include "core/log.h"

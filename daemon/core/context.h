@@ -7,7 +7,7 @@
 #include "config/client_record.h"
 #include "platform/bus.h"
 #include "platform/loop.h"
-#include "route/route_hash.h"
+#include "route/route_record.h"
 
 #define ZND_RESOLVER_COUNT 5
 #define ZND_CLOUD_SERVER_COUNT 3

@@ -4,7 +4,7 @@
 
 #include <cstring>
 #include <json-c/json.h>
-#include "cloud/json.h"
+#include "core/json.h"
 #include "core/log.h"
 #include "core/result.h"
 

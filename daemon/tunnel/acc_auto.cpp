@@ -1,5 +1,5 @@
 // Automatic mode: OpenVPN, IPsec, L2TP and PPTP in turn, each given its own dial checks.
-#include "cloud/node.h"
+#include "cloud/node_list.h"
 #include "core/context.h"
 #include "core/log.h"
 #include "core/result.h"

@@ -1,5 +1,5 @@
 // The stop of acceleration, used by every stop, restart, failure and logout path.
-#include "cloud/node.h"
+#include "cloud/node_list.h"
 #include "core/context.h"
 #include "core/log.h"
 #include "core/result.h"

@@ -1,6 +1,6 @@
 // Acceleration start and the once-a-second dial check of a single mode.
 #include "cloud/login.h"
-#include "cloud/node.h"
+#include "cloud/node_list.h"
 #include "core/context.h"
 #include "core/log.h"
 #include "core/result.h"

@@ -1,5 +1,5 @@
 // Supervision of a working tunnel: the WAN first, then the tunnel, restarted up to the mode's limit.
-#include "cloud/node.h"
+#include "cloud/node_list.h"
 #include "core/context.h"
 #include "core/log.h"
 #include "core/result.h"

@@ -84,14 +84,4 @@ TEST_F(ProbeCmd, TunnelProbeGoesThroughTheInterface)
     EXPECT_EQ(5u, shell.commands().size());
 }
 
-TEST(PingEngine, MissingTable)
-{
-    ZND_ContextReset();
-    ZND_DebugOn();
-    LogCapture log;
-    EXPECT_EQ(2u, Ping_SynPingIpv4(nullptr, 5));
-    EXPECT_TRUE(log.Has("The argument is error!!"));
-    ZND_ContextReset();
-}
-
 } // namespace

@@ -3,8 +3,11 @@
 #include <gtest/gtest.h>
 #include <sys/time.h>
 #include <vector>
-#include "tunnel/icmp_echo.h"
-#include "tunnel/probe.h"
+#include "cloud/icmp_echo.h"
+#include "cloud/node_ping.h"
+#include "core/log.h"
+#include "harness/context_reset.h"
+#include "harness/log_capture.h"
 
 namespace {
 
@@ -144,6 +147,16 @@ TEST(IcmpEcho, ShortOrMalformedDatagramsAreNeverReadPast)
     long_ihl[0] = 0x4F;   // claims 60 bytes of header in a 48-byte datagram
     EXPECT_EQ(ZND_ICMP_DISCARD, ZND_IcmpReadReply(long_ihl.data(), long_ihl.size(), 0x4242, &seq, &sent));
     EXPECT_EQ(0, seq);
+}
+
+TEST(PingEngine, MissingTable)
+{
+    ZND_ContextReset();
+    ZND_DebugOn();
+    LogCapture log;
+    EXPECT_EQ(2u, Ping_SynPingIpv4(nullptr, 5));
+    EXPECT_TRUE(log.Has("The argument is error!!"));
+    ZND_ContextReset();
 }
 
 } // namespace

@@ -1,10 +1,9 @@
 // Echo request layout and reply reading. The reply is checked against its own length before any
 // field is read: a raw socket hands over whatever arrives.
-#include "tunnel/icmp_echo.h"
+#include "cloud/icmp_echo.h"
 
 #include <cstring>
 #include <sys/time.h>
-#include "tunnel/probe.h"
 
 #define ZND_IP_HEADER_MIN 20
 

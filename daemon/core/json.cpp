@@ -1,4 +1,4 @@
-#include "cloud/json.h"
+#include "core/json.h"
 
 #include <json-c/json.h>
 #include "core/log.h"

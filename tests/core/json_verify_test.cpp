@@ -1,8 +1,8 @@
 // The "code" member of cloud replies and route list files.
 #include <gtest/gtest.h>
 #include <json-c/json.h>
-#include "cloud/json.h"
 #include "core/context.h"
+#include "core/json.h"
 #include "core/result.h"
 #include "harness/context_reset.h"
 #include "harness/log_capture.h"

@@ -25,5 +25,9 @@ enum ZND_IcmpVerdict {
 ZND_IcmpVerdict ZND_IcmpReadReply(const uint8_t *pkt, size_t len, uint16_t ident, uint16_t *seq,
                                   struct timeval *sent);
 
+// Internet checksum (RFC 1071) of len bytes.
+uint16_t ZND_IcmpChecksum(const void *data, size_t len);
+// a := a - b.
+void ZND_TimevalSub(struct timeval *a, const struct timeval *b);
 // Milliseconds of a round trip (now - sent), truncated; 0 when not positive.
 uint32_t ZND_IcmpRoundTripMs(const struct timeval *now, const struct timeval *sent);

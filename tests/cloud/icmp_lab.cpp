@@ -14,8 +14,8 @@
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+#include "cloud/icmp_echo.h"
 #include "harness/sandbox.h"
-#include "tunnel/probe.h"
 
 namespace {
 

@@ -1,5 +1,6 @@
-// The node probe: one raw ICMP socket, every node pinged before any wait, replies matched to
-// nodes by sequence number so that ten nodes take about as long as one.
+// Replies are matched to nodes by sequence number, so that ten nodes take about as long as one.
+#include "cloud/node_ping.h"
+
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
@@ -10,11 +11,10 @@
 #include <ctime>
 #include <unistd.h>
 #include <fcntl.h>
+#include "cloud/icmp_echo.h"
 #include "core/context.h"
 #include "core/log.h"
 #include "core/result.h"
-#include "tunnel/icmp_echo.h"
-#include "tunnel/probe.h"
 
 #define ZND_ICMP_RECV_SIZE 512
 #define ZND_PING_WAIT_MS 1000
