@@ -10,8 +10,9 @@
 #include "discovery/notify.h"
 #include "route/route_kernel.h"
 #include "route/route_sync.h"
-#include "tunnel/acc.h"
-#include "tunnel/tunnel.h"
+#include "tunnel/dial.h"
+#include "tunnel/driver.h"
+#include "tunnel/supervision.h"
 
 uint32_t ZND_ActionAccStart(ZND_Params params, ZND_BusBuf *)
 {

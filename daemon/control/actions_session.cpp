@@ -9,7 +9,7 @@
 #include "core/result.h"
 #include "discovery/notify.h"
 #include "route/route_sync.h"
-#include "tunnel/tunnel.h"
+#include "tunnel/driver.h"
 
 uint32_t ZND_ActionLogin(ZND_Params params, ZND_BusBuf *out)
 {

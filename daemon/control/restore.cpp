@@ -14,9 +14,10 @@
 #include "core/result.h"
 #include "core/timer.h"
 #include "route/route_sync.h"
-#include "tunnel/acc.h"
+#include "tunnel/dial.h"
+#include "tunnel/driver.h"
 #include "tunnel/probe.h"
-#include "tunnel/tunnel.h"
+#include "tunnel/supervision.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include "core/log.h"
 #include "core/paths.h"
 #include "core/result.h"
-#include "tunnel/acc.h"
+#include "tunnel/dial.h"
 #include "tunnel/probe.h"
 
 namespace {

@@ -12,7 +12,7 @@
 #include "core/result.h"
 #include "harness/fake_clock.h"
 #include "harness/sandbox.h"
-#include "tunnel/acc.h"
+#include "tunnel/supervision.h"
 
 namespace control_test {
 namespace {

@@ -13,7 +13,7 @@
 #include "harness/context_reset.h"
 #include "harness/fake_clock.h"
 #include "harness/sandbox.h"
-#include "tunnel/acc.h"
+#include "tunnel/supervision.h"
 
 namespace control_test {
 namespace {

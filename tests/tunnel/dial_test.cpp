@@ -8,9 +8,9 @@
 #include "core/paths.h"
 #include "core/result.h"
 #include "harness/sandbox.h"
-#include "tunnel/acc.h"
 #include "tunnel/acc_fixture.h"
-#include "tunnel/tunnel.h"
+#include "tunnel/dial.h"
+#include "tunnel/driver.h"
 
 namespace {
 

@@ -9,7 +9,8 @@
 #include "core/result.h"
 #include "harness/context_reset.h"
 #include "harness/sandbox.h"
-#include "tunnel/tunnel.h"
+#include "tunnel/driver.h"
+#include "tunnel/openvpn.h"
 
 namespace {
 

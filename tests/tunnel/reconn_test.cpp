@@ -4,9 +4,9 @@
 #include "core/context.h"
 #include "core/log.h"
 #include "core/result.h"
-#include "tunnel/acc.h"
 #include "tunnel/acc_fixture.h"
-#include "tunnel/tunnel.h"
+#include "tunnel/dial.h"
+#include "tunnel/driver.h"
 
 namespace {
 

@@ -14,7 +14,7 @@
 #include "core/timer.h"
 #include "platform/loop.h"
 #include "route/route_sync.h"
-#include "tunnel/tunnel.h"
+#include "tunnel/driver.h"
 
 namespace {
 

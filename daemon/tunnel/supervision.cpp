@@ -1,13 +1,14 @@
 // Supervision of a working tunnel: the WAN first, then the tunnel, restarted up to the mode's limit.
+#include "tunnel/supervision.h"
+
 #include "cloud/node_list.h"
 #include "core/context.h"
 #include "core/log.h"
 #include "core/result.h"
 #include "core/timer.h"
-#include "tunnel/acc.h"
-#include "tunnel/acc_mode.h"
+#include "tunnel/dial.h"
+#include "tunnel/driver.h"
 #include "tunnel/probe.h"
-#include "tunnel/tunnel.h"
 
 #define ZND_WAN_RECHECK_MS 30000
 #define ZND_HEALTHY_RECHECK_MS 5000

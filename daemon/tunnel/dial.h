@@ -1,4 +1,5 @@
-// Dialing, automatic mode, route installation, the online check and supervision.
+// Dialing and automatic mode, the route installation of a tunnel that carries traffic, the check
+// that finds one already online, and the outcomes reported to the control plane.
 #pragma once
 #include <cstdint>
 #include "config/client_record.h"
@@ -25,4 +26,3 @@ uint32_t ZND_AccAutoUp();
 void ZND_AccStateCheckTimeHandler(ZND_Timeout *t);
 void ZND_AccAtuoUpCheckTimeHandler(ZND_Timeout *t);
 uint32_t ZND_AccStatCheck(ClientRecord *client, void *unused);
-void ZND_AccReconnTimeHandler(ZND_Timeout *t);
