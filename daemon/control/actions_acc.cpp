@@ -1,13 +1,13 @@
-// Acceleration actions: start, stop, restart, the outcomes of dialing and supervision, and
-// network device changes.
+#include "control/actions_acc.h"
+
 #include <cstring>
 #include "cloud/login.h"
-#include "control/actions.h"
+#include "control/request_params.h"
 #include "core/context.h"
 #include "core/log.h"
 #include "core/result.h"
 #include "core/timer.h"
-#include "discovery/notify.h"
+#include "discovery/broadcast.h"
 #include "route/route_kernel.h"
 #include "route/route_sync.h"
 #include "tunnel/dial.h"

@@ -1,8 +1,8 @@
-// Status queries: the account and acceleration status, the node list and the acc result.
+#include "control/actions_query.h"
+
 #include <cstdio>
 #include "cloud/node.h"
 #include "cloud/node_list.h"
-#include "control/actions.h"
 #include "core/context.h"
 #include "core/log.h"
 #include "core/result.h"

@@ -1,13 +1,14 @@
-// Session actions: login, logout, force offline, and the login route update from the cloud.
+#include "control/actions_session.h"
+
 #include <cstring>
 #include "cloud/cloud_route.h"
 #include "cloud/login.h"
 #include "cloud/node_list.h"
-#include "control/actions.h"
+#include "control/request_params.h"
 #include "core/context.h"
 #include "core/log.h"
 #include "core/result.h"
-#include "discovery/notify.h"
+#include "discovery/broadcast.h"
 #include "route/route_sync.h"
 #include "tunnel/driver.h"
 

@@ -1,14 +1,36 @@
 // zunarod: start-up in a fixed order, the event loop, and teardown.
 #include <csignal>
-#include "control/client.h"
+#include <cstring>
+#include "cloud/node_list.h"
+#include "config/account.h"
 #include "control/restore.h"
 #include "control/rpc.h"
 #include "control/state.h"
 #include "core/context.h"
 #include "core/log.h"
 #include "core/timer.h"
-#include "discovery/notify.h"
+#include "discovery/listen.h"
 #include "route/route_sync.h"
+
+namespace {
+
+// The client record and the node table at start and end of the daemon.
+void ZND_ClientInit()
+{
+    memset(&g_znd.client, 0, sizeof g_znd.client);
+    ZND_NodeTableClear();
+    CFGI_ReadUserAccountInfo(&g_znd.client);
+    CFGI_ReadUserAccSetting(&g_znd.client);
+    ZND_INFO("user init ok");
+}
+
+void ZND_ClientDeinit()
+{
+    memset(&g_znd.client, 0, sizeof g_znd.client);
+    ZND_NodeTableClear();
+}
+
+} // namespace
 
 int main()
 {

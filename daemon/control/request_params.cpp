@@ -1,7 +1,7 @@
-// Parameters of Login and AccStart requests into the client record; the shared reply builders.
+#include "control/request_params.h"
+
 #include <cstdlib>
 #include <cstring>
-#include "control/actions.h"
 #include "core/context.h"
 #include "core/log.h"
 #include "core/result.h"

@@ -8,6 +8,7 @@
 #include "cloud/node_list.h"
 #include "config/account.h"
 #include "config/uci.h"
+#include "control/actions_session.h"
 #include "control/state.h"
 #include "core/context.h"
 #include "core/log.h"

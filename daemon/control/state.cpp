@@ -3,7 +3,10 @@
 #include "control/state.h"
 
 #include <cstdio>
-#include "control/actions.h"
+#include "control/actions_acc.h"
+#include "control/actions_query.h"
+#include "control/actions_session.h"
+#include "control/request_params.h"
 #include "core/context.h"
 #include "core/log.h"
 #include "core/paths.h"

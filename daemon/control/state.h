@@ -65,7 +65,5 @@ void ZND_SetLedByState(uint32_t state);
 // The acceleration status number reported as "accState".
 int ZND_GetAccState();
 
-uint32_t ZND_LoginRouteUpdateFromServer();
-
 // Registers the state machine as the receiver of the tunnel's outcomes; main calls it at start-up.
 void ZND_StateInit();

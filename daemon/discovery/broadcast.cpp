@@ -1,4 +1,6 @@
-// Event notifications to port 7168 of the /24 broadcast address of each of the router's networks.
+// Event notifications go to the /24 broadcast address of each of the router's networks.
+#include "discovery/broadcast.h"
+
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstdio>
@@ -11,7 +13,6 @@
 #include "config/uci.h"
 #include "core/log.h"
 #include "core/result.h"
-#include "discovery/notify.h"
 #include "discovery/router_addrs.h"
 
 #define ZND_NOTIFY_PORT 7168

@@ -8,7 +8,6 @@
 #include <sys/socket.h>
 #include <unistd.h>
 #include "cloud/node.h"
-#include "control/actions.h"
 #include "control/state.h"
 #include "core/context.h"
 #include "core/paths.h"

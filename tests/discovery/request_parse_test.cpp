@@ -4,7 +4,7 @@
 #include <string>
 #include "core/context.h"
 #include "core/result.h"
-#include "discovery/notify.h"
+#include "discovery/listen.h"
 #include "discovery/router_addrs.h"
 #include "harness/context_reset.h"
 #include "harness/log_capture.h"
