@@ -139,26 +139,13 @@ uint32_t ZND_ClientTalkToServerOld(ClientRecord *client, const char *server, con
     return read_reply_file(reply, len);
 }
 
-uint32_t ZND_CloudServerWalk(ZND_CloudAttempt attempt, void *arg)
+uint32_t ZND_CloudServerWalk(ZND_CloudAttempt attempt, ClientRecord *client, void *arg)
 {
     uint32_t rc = ZND_ERR_COMMON;
     for (int i = 0; i < ZND_CLOUD_SERVER_COUNT && g_znd.cloudServers[i]; i++) {
-        rc = attempt(g_znd.cloudServers[i], arg);
+        rc = attempt(client, g_znd.cloudServers[i], arg);
         if (rc == ZND_OK)
             break;
     }
-    return rc;
-}
-
-uint32_t ZND_ClientFetchAndParse(ClientRecord *client, const char *server, const char *api,
-                                 ZND_CloudReplyParser parse, void *arg)
-{
-    char *reply = nullptr;
-    size_t len = 0;
-    uint32_t rc = ZND_ClientTalkToServerOld(client, server, api, &reply, &len);
-    if (!reply)
-        return rc;
-    rc = parse(reply, len, arg);
-    free(reply);
     return rc;
 }

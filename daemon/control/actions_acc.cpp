@@ -14,6 +14,19 @@
 #include "tunnel/driver.h"
 #include "tunnel/supervision.h"
 
+namespace {
+
+// The tunnel down and both tables flushed; a failure is logged and returned.
+uint32_t stop_acceleration()
+{
+    uint32_t ret = ZND_AccDown(&g_znd.client);
+    if (ret != ZND_OK)
+        ZND_ERROR("Acc stop failed");
+    return ret;
+}
+
+} // namespace
+
 uint32_t ZND_ActionAccStart(ZND_Params params, ZND_BusBuf *)
 {
     if (RPC_ParseAccStartParams(&g_znd.client, params) != ZND_OK) {
@@ -34,9 +47,7 @@ uint32_t ZND_ActionAccStart(ZND_Params params, ZND_BusBuf *)
 
 uint32_t ZND_ActionAccStop(ZND_Params, ZND_BusBuf *)
 {
-    uint32_t ret = ZND_AccDown(&g_znd.client);
-    if (ret != ZND_OK)
-        ZND_ERROR("Acc stop failed");
+    uint32_t ret = stop_acceleration();
     ZND_NotifyBroadcast(ZND_NOTIFY_ACC_STOPPED);
     ZND_SetState(ZND_STATE_LOGIN_OK, ZND_EVT_ACC_STOP);
     ZND_KEYLOG("acc stop");
@@ -69,9 +80,7 @@ uint32_t ZND_ActionAccSuccess(ZND_Params, ZND_BusBuf *)
 
 uint32_t ZND_ActionAccFail(ZND_Params, ZND_BusBuf *)
 {
-    uint32_t ret = ZND_AccDown(&g_znd.client);
-    if (ret != ZND_OK)
-        ZND_ERROR("Acc stop failed");
+    uint32_t ret = stop_acceleration();
     ZND_UserLogin(&g_znd.client, nullptr);
     if (g_znd.client.ucAccTunState)
         ZND_ERROR("this acc tunnel is used by other device!!");
@@ -82,9 +91,7 @@ uint32_t ZND_ActionAccFail(ZND_Params, ZND_BusBuf *)
 
 uint32_t ZND_ActionWanAbnormalDisconnect(ZND_Params, ZND_BusBuf *)
 {
-    uint32_t ret = ZND_AccDown(&g_znd.client);
-    if (ret != ZND_OK)
-        ZND_ERROR("Acc stop failed");
+    uint32_t ret = stop_acceleration();
     ZND_NotifyBroadcast(ZND_NOTIFY_WAN_DROPPED);
     // The status LED keeps showing what it showed: only the state and the reason change.
     g_znd.curState = ZND_STATE_LOGIN_OK;

@@ -5,15 +5,9 @@
 #include "core/context.h"
 #include "core/log.h"
 #include "core/result.h"
+#include "core/text_field.h"
 
 namespace {
-
-void copy_cut(char *dst, const char *src, size_t max_chars)
-{
-    size_t n = strnlen(src, max_chars);
-    memcpy(dst, src, n);
-    dst[n] = '\0';
-}
 
 const char *param(ZND_Params params, int slot)
 {
@@ -29,8 +23,8 @@ uint32_t RPC_ParseLoginParams(ClientRecord *client, ZND_Params params)
         ZND_ERROR("parse user Account error");
         return ZND_ERR_COMMON;
     }
-    copy_cut(client->uname, user, ZND_UNAME_MAX);
-    copy_cut(client->upass, pass, ZND_UPASS_MAX);
+    ZND_CopyCut(client->uname, user);
+    ZND_CopyCut(client->upass, pass);
     return ZND_OK;
 }
 
@@ -44,7 +38,7 @@ uint32_t RPC_ParseAccStartParams(ClientRecord *client, ZND_Params params)
     }
     client->mode = (uint32_t)atoi(params[0]);
     client->node = (uint32_t)atoi(params[1]);
-    copy_cut(client->nodename, params[2], ZND_NODENAME_MAX);
+    ZND_CopyCut(client->nodename, params[2]);
     client->reconn = (uint32_t)atoi(params[3]);
     return ZND_OK;
 }

@@ -13,7 +13,6 @@
 #include "tunnel/driver.h"
 
 #define ZND_DIAL_CHECK_MS 1000
-#define ZND_AUTO_CHECK_MS 1000
 
 namespace {
 
@@ -30,6 +29,62 @@ uint32_t up_single_mode(ClientRecord *client, AccNodeServer *node)
     return ZND_OK;
 }
 
+// The single-mode and the automatic-mode dial check differ in their debug texts, their handler and
+// what follows the last probe of a mode.
+struct DialCheck {
+    ZND_TimeoutHandler handler;
+    const char *count_tag;    // before "accDailTimerCount == %d"
+    const char *active_tag;   // before "time: %s ssucce!  goto add route ..."
+    const char *again_tag;    // before "timer:check %s count=%d!"
+    void (*give_up)(uint32_t mode);
+};
+
+void single_mode_give_up(uint32_t mode)
+{
+    ZND_DBG("%s up fail!", ZND_AccModeName(mode));
+    ZND_KEYLOG("acc failed by dialing");
+    ZND_AccReport(ZND_ACC_FAILED);
+}
+
+// The mode that did not come up is stopped and the next one started.
+void auto_mode_give_up(uint32_t mode)
+{
+    ZND_DBG("[AutoUp]:timer: %s fail, try next mode!", ZND_AccModeName(mode));
+    if (ZNACC_ModeTable[mode].down)
+        ZNACC_ModeTable[mode].down();
+    ZND_DBG("[AutoUp]: accDailTimerCount[%d] fail, try next mode", g_znd.accDailTimerCount);
+    // Without a node the next mode cannot start and nothing would ever end the dial: fail it.
+    if (ZND_AccAutoUp() == ZND_ERR_NODE_MATCH) {
+        ZND_KEYLOG("Match acc node config failed");
+        ZND_AccReport(ZND_ACC_FAILED);
+    }
+}
+
+const DialCheck kSingleModeCheck = {ZND_AccStateCheckTimeHandler, "", "", "", single_mode_give_up};
+const DialCheck kAutoModeCheck = {ZND_AccAtuoUpCheckTimeHandler, "AutoUp: ", "[AutoUp]: ", "[AutoUp]:",
+                                  auto_mode_give_up};
+
+// One probe of the tunnel of curAccMode: routes and "acc success" once it carries traffic, another
+// check a second later while the mode's limit allows, else the give-up.
+void dial_check(const DialCheck &check)
+{
+    uint32_t mode = g_znd.curAccMode;
+    g_znd.accDailTimerCount++;
+    ZND_DBG("%saccDailTimerCount == %d", check.count_tag, g_znd.accDailTimerCount);
+    if (ZND_AccModeActive(mode)) {
+        // curAccMode stays at the mode that worked: supervision watches that one.
+        ZND_DBG("%stime: %s ssucce!  goto add route ...", check.active_tag, ZND_AccModeName(mode));
+        ZND_AccOkTodo();
+        return;
+    }
+    if (g_znd.accDailTimerCount < ZND_AccModeLimit(mode)) {
+        ZND_DBG("%stimer:check %s count=%d!", check.again_tag, ZND_AccModeName(mode), g_znd.accDailTimerCount);
+        ZND_SetAccTimer(check.handler, ZND_DIAL_CHECK_MS);
+        return;
+    }
+    check.give_up(mode);
+}
+
 } // namespace
 
 void ZND_AccSetReport(ZND_AccReportFn fn)
@@ -41,6 +96,13 @@ void ZND_AccReport(ZND_AccOutcome outcome)
 {
     if (g_report)
         g_report(outcome);
+}
+
+void ZND_AccGiveUp(const char *key_log, ZND_AccOutcome outcome)
+{
+    ZND_KEYLOG("%s", key_log);
+    g_znd.curAccMode = ZN_ACC_AUTO;
+    ZND_AccReport(outcome);
 }
 
 uint32_t ZND_AccUp(ClientRecord *client, ZND_BusRequest *req)
@@ -84,22 +146,7 @@ uint32_t ZND_AccUp(ClientRecord *client, ZND_BusRequest *req)
 
 void ZND_AccStateCheckTimeHandler(ZND_Timeout *)
 {
-    uint32_t mode = g_znd.curAccMode;
-    g_znd.accDailTimerCount++;
-    ZND_DBG("accDailTimerCount == %d", g_znd.accDailTimerCount);
-    if (ZND_AccModeActive(mode)) {
-        ZND_DBG("time: %s ssucce!  goto add route ...", ZND_AccModeName(mode));
-        ZND_AccOkTodo();
-        return;
-    }
-    if (g_znd.accDailTimerCount < ZND_AccModeLimit(mode)) {
-        ZND_DBG("timer:check %s count=%d!", ZND_AccModeName(mode), g_znd.accDailTimerCount);
-        ZND_SetAccTimer(ZND_AccStateCheckTimeHandler, ZND_DIAL_CHECK_MS);
-        return;
-    }
-    ZND_DBG("%s up fail!", ZND_AccModeName(mode));
-    ZND_KEYLOG("acc failed by dialing");
-    ZND_AccReport(ZND_ACC_FAILED);
+    dial_check(kSingleModeCheck);
 }
 
 uint32_t ZND_AccAutoUp()
@@ -108,9 +155,7 @@ uint32_t ZND_AccAutoUp()
     g_znd.accDailTimerCount = 0;
     if (g_znd.curAccMode >= ZN_ACC_MODE_MAX) {
         ZND_ERROR("[AutoUp]:error acc mode!,auto acc up fail 1 !");
-        ZND_KEYLOG("auto acc fail");
-        g_znd.curAccMode = ZN_ACC_AUTO;
-        ZND_AccReport(ZND_ACC_FAILED);
+        ZND_AccGiveUp("auto acc fail", ZND_ACC_FAILED);
         return ZND_ERR_COMMON;
     }
     ClientRecord *client = &g_znd.client;
@@ -121,7 +166,7 @@ uint32_t ZND_AccAutoUp()
     }
     const ZNACC_ModeOps &row = ZNACC_ModeTable[g_znd.curAccMode];
     if (row.up && row.up(client, node) == ZND_OK) {
-        ZND_SetAccTimer(ZND_AccAtuoUpCheckTimeHandler, ZND_AUTO_CHECK_MS);
+        ZND_SetAccTimer(ZND_AccAtuoUpCheckTimeHandler, ZND_DIAL_CHECK_MS);
         return ZND_OK;
     }
     ZND_DBG("[AutoUp]: accDailTimerCount[%d] fail, try next mode", g_znd.accDailTimerCount);
@@ -133,39 +178,15 @@ void ZND_AccAtuoUpCheckTimeHandler(ZND_Timeout *)
     uint32_t mode = g_znd.curAccMode;
     if (mode >= ZN_ACC_MODE_MAX) {
         ZND_ERROR("[AutoUp]:error acc mode! auto acc up fail 2");
-        ZND_KEYLOG("auto acc failed by timer");
-        g_znd.curAccMode = ZN_ACC_AUTO;
-        ZND_AccReport(ZND_ACC_FAILED);
+        ZND_AccGiveUp("auto acc failed by timer", ZND_ACC_FAILED);
         return;
     }
-    g_znd.accDailTimerCount++;
-    ZND_DBG("AutoUp: accDailTimerCount == %d", g_znd.accDailTimerCount);
-    if (ZND_AccModeActive(mode)) {
-        // curAccMode stays at the mode that worked: supervision watches that one.
-        ZND_DBG("[AutoUp]: time: %s ssucce!  goto add route ...", ZND_AccModeName(mode));
-        ZND_AccOkTodo();
-        return;
-    }
-    if (g_znd.accDailTimerCount < ZND_AccModeLimit(mode)) {
-        ZND_DBG("[AutoUp]:timer:check %s count=%d!", ZND_AccModeName(mode), g_znd.accDailTimerCount);
-        ZND_SetAccTimer(ZND_AccAtuoUpCheckTimeHandler, ZND_AUTO_CHECK_MS);
-        return;
-    }
-    ZND_DBG("[AutoUp]:timer: %s fail, try next mode!", ZND_AccModeName(mode));
-    if (ZNACC_ModeTable[mode].down)
-        ZNACC_ModeTable[mode].down();
-    ZND_DBG("[AutoUp]: accDailTimerCount[%d] fail, try next mode", g_znd.accDailTimerCount);
-    // Without a node the next mode cannot start and nothing would ever end the dial: fail it.
-    if (ZND_AccAutoUp() == ZND_ERR_NODE_MATCH) {
-        ZND_KEYLOG("Match acc node config failed");
-        ZND_AccReport(ZND_ACC_FAILED);
-    }
+    dial_check(kAutoModeCheck);
 }
 
 uint32_t ZND_AccOkTodo()
 {
-    ZND_DelAllLoginRouteFromKernel();
-    ZND_DelAllTrafficRouteFromKernel();
+    ZND_DelAllRouteFromKernel();
     uint32_t rc = ZND_AddAllLoginRouteToKernel(&g_znd.client, ZND_GetLoginRouteSet());
     if (rc == ZND_OK)
         rc = ZND_AddAllTrafficRouteToKernel(&g_znd.client, ZND_GetTrafficRouteSet());
@@ -175,8 +196,7 @@ uint32_t ZND_AccOkTodo()
         return ZND_OK;
     }
     ZND_DBG("add route fail!, goto set status ...");
-    ZND_DelAllLoginRouteFromKernel();
-    ZND_DelAllTrafficRouteFromKernel();
+    ZND_DelAllRouteFromKernel();
     ZND_KEYLOG("acc failed by route");
     ZND_AccReport(ZND_ACC_FAILED);
     return ZND_OK;

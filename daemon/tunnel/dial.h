@@ -19,6 +19,9 @@ typedef void (*ZND_AccReportFn)(ZND_AccOutcome outcome);
 void ZND_AccSetReport(ZND_AccReportFn fn);
 // Hands outcome to the registered handler, which deals with it before this returns.
 void ZND_AccReport(ZND_AccOutcome outcome);
+// Ends a dial or a supervision that has no valid mode to go on with: the key log entry, curAccMode
+// back to automatic, then the outcome.
+void ZND_AccGiveUp(const char *key_log, ZND_AccOutcome outcome);
 
 uint32_t ZND_AccOkTodo();
 uint32_t ZND_AccUp(ClientRecord *client, ZND_BusRequest *req);

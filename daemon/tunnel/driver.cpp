@@ -108,8 +108,7 @@ uint32_t ZND_AccDown(ClientRecord *)
     }
     uint32_t result = mode == ZN_ACC_AUTO ? down_every_mode() : down_one_mode(mode);
     ZND_DBG("AccDown ==>> %s!", ZND_AccModeName(mode));
-    ZND_DelAllLoginRouteFromKernel();
-    ZND_DelAllTrafficRouteFromKernel();
+    ZND_DelAllRouteFromKernel();
     return result;
 }
 

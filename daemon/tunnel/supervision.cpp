@@ -68,9 +68,7 @@ void ZND_AccReconnTimeHandler(ZND_Timeout *)
     uint32_t mode = g_znd.curAccMode;
     if (mode >= ZN_ACC_MODE_MAX) {
         ZND_ERROR("error acc mode!");
-        ZND_KEYLOG("reconn acc failed");
-        g_znd.curAccMode = ZN_ACC_AUTO;
-        ZND_AccReport(ZND_ACC_ABANDONED);
+        ZND_AccGiveUp("reconn acc failed", ZND_ACC_ABANDONED);
         return;
     }
     if (ZND_AccModeActive(mode))
