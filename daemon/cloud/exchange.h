@@ -37,11 +37,6 @@ uint32_t ZND_ClientFetchAndParse(ClientRecord *client, const char *server, const
     return rc;
 }
 
-// The curl command line of one request. Every value is single-quoted so that the shell passes it
-// as one argument; shown is the same line with the password replaced by "***", for the logs.
-void ZND_CloudComposeCommand(const ClientRecord *client, const char *server, const char *api, const char *body,
-                             std::string *cmd, std::string *shown);
-
 // One attempt for client against one server; returns a result code.
 typedef uint32_t (*ZND_CloudAttempt)(ClientRecord *client, const char *server, void *arg);
 // Tries the servers of g_znd.cloudServers in order until an attempt returns 0; otherwise the

@@ -106,17 +106,6 @@ void ZND_RouteHashWalk(ZND_RouteHash *set, ZND_RouteVisitFn fn, void *ctx)
     }
 }
 
-size_t ZND_RouteHashCount(const ZND_RouteHash *set)
-{
-    size_t n = 0;
-    for (int i = 0; i < ZND_ROUTE_HASH_SIZE; i++) {
-        const ZND_RouteLink *head = &set->buckets[i];
-        for (const ZND_RouteLink *link = head->next; link != head; link = link->next)
-            n++;
-    }
-    return n;
-}
-
 // List items "ADDRESS:MASK" as the route lists write them.
 int ZND_RouteEntryFromItem(ZND_RouteEntry *e, const char *item)
 {

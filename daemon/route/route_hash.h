@@ -15,7 +15,6 @@ void ZND_RouteHashCopy(ZND_RouteHash *dst, const ZND_RouteHash *src);
 // requests for a set are issued in this order. fn must not add or remove entries.
 typedef void (*ZND_RouteVisitFn)(ZND_RouteEntry *e, void *ctx);
 void ZND_RouteHashWalk(ZND_RouteHash *set, ZND_RouteVisitFn fn, void *ctx);
-size_t ZND_RouteHashCount(const ZND_RouteHash *set);
 
 // Fills e from a list item "ADDRESS:MASK" (the mask ends at the first blank). Returns 0, or -1 when
 // the item has no colon, an empty address or mask, or a text that does not fit its 16-byte field;

@@ -29,6 +29,24 @@ bool set_value(std::string *line, const std::string &key, const char *value)
     return true;
 }
 
+// ZND_IpsecConfRewrite on the file at path, replaced atomically with its mode kept. False (logged)
+// when the file cannot be read or written or lacks either line.
+bool set_peer(const char *path, const char *identity, const char *right)
+{
+    std::string text;
+    mode_t mode = 0644;
+    if (!ZND_FileRead(path, &text, &mode)) {
+        ZND_ERROR("read %s failed", path);
+        return false;
+    }
+    std::string edited;
+    if (!ZND_IpsecConfRewrite(text, identity, right, &edited)) {
+        ZND_ERROR("%s holds no eap_identity= or no right= line", path);
+        return false;
+    }
+    return ZND_WriteServiceFile(path, edited, mode);
+}
+
 bool ipsec_inputs_ok(const ClientRecord *client, const AccNodeServer *node)
 {
     if (!ZND_IsDottedIpv4(node->cSvrIpv4)) {
@@ -53,7 +71,7 @@ uint32_t ZNACC_IpsecUp(ClientRecord *client, AccNodeServer *node)
     }
     if (!ipsec_inputs_ok(client, node))
         return ZND_ERR_COMMON;
-    if (!ZND_IpsecConfSetPeer(ZND_PATH_IPSEC_CONF, client->uname, node->cSvrIpv4))
+    if (!set_peer(ZND_PATH_IPSEC_CONF, client->uname, node->cSvrIpv4))
         return ZND_ERR_COMMON;
     std::string secret = std::string(client->uname) + " : EAP \"" + client->upass + "\"\n";
     if (!ZND_WriteServiceFile(ZND_PATH_IPSEC_SECRETS, secret, 0600))
@@ -102,20 +120,4 @@ bool ZND_IpsecConfRewrite(const std::string &in, const char *identity, const cha
             out->push_back('\n');
     }
     return have_identity && have_right;
-}
-
-bool ZND_IpsecConfSetPeer(const char *path, const char *identity, const char *right)
-{
-    std::string text;
-    mode_t mode = 0644;
-    if (!ZND_FileRead(path, &text, &mode)) {
-        ZND_ERROR("read %s failed", path);
-        return false;
-    }
-    std::string edited;
-    if (!ZND_IpsecConfRewrite(text, identity, right, &edited)) {
-        ZND_ERROR("%s holds no eap_identity= or no right= line", path);
-        return false;
-    }
-    return ZND_WriteServiceFile(path, edited, mode);
 }

@@ -14,6 +14,3 @@ uint32_t ZNACC_IpsecState();
 // other line holding "right=" so that it ends "right=RIGHT" (the text before the first key stays);
 // all other lines stay byte for byte. False when the text lacks either kind of line.
 bool ZND_IpsecConfRewrite(const std::string &in, const char *identity, const char *right, std::string *out);
-// The same on the file at path, replaced atomically with its mode kept. False (logged) when the
-// file cannot be read or written or lacks either line.
-bool ZND_IpsecConfSetPeer(const char *path, const char *identity, const char *right);

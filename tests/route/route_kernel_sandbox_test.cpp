@@ -231,8 +231,8 @@ TEST_F(LocalLists, LoadedAtStartAndFreedAtEnd)
     EXPECT_STREQ("L1", ZND_GetLoginRouteSet()->version);
     EXPECT_TRUE(log.Has("[ZND_INFO]  local route table init ok  [line:"));
     ZND_LocalRouteTabDeinit();
-    EXPECT_EQ(0u, ZND_RouteHashCount(ZND_GetLoginRouteSet()));
-    EXPECT_EQ(0u, ZND_RouteHashCount(ZND_GetTrafficRouteSet()));
+    EXPECT_EQ(0u, RouteCount(ZND_GetLoginRouteSet()));
+    EXPECT_EQ(0u, RouteCount(ZND_GetTrafficRouteSet()));
     EXPECT_STREQ("", ZND_GetTrafficRouteSet()->version);
     EXPECT_TRUE(log.Has("[ZND_INFO]  route table deinit ok  [line:"));
 }
