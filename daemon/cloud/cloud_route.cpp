@@ -60,15 +60,9 @@ void read_game(const xmlNode *game, ZND_RouteHash *set)
     }
 }
 
-struct RouteFetch {
-    ClientRecord *client;
-    ZND_RouteHash *set;
-};
-
-uint32_t fetch_attempt(const char *server, void *arg)
+uint32_t fetch_attempt(ClientRecord *client, const char *server, void *set)
 {
-    RouteFetch *f = static_cast<RouteFetch *>(arg);
-    return ZND_GetLoginRouteFromServerOld(f->client, server, f->set);
+    return ZND_GetLoginRouteFromServerOld(client, server, static_cast<ZND_RouteHash *>(set));
 }
 
 } // namespace
@@ -79,24 +73,16 @@ uint32_t ZND_ParseLoginRouteDataOld(const char *xml, size_t len, ZND_RouteHash *
         ZND_ERROR("the argument point is NULL!!");
         return ZND_ERR_COMMON;
     }
-    xmlDoc *doc = ZND_XmlReadReply(xml, len);
-    if (!doc) {
-        ZND_ERROR("get parse xml memory failed!");
+    xmlDoc *doc = nullptr;
+    const xmlNode *root = nullptr;
+    if (ZND_XmlReadReply(xml, len, "games", &doc, &root) == ZND_XML_REPLY_NOT_XML)
         return ZND_ERR_COMMON;
-    }
-    xmlNode *root = xmlDocGetRootElement(doc);
     uint32_t rc = ZND_ERR_COMMON;
-    if (!root) {
-        ZND_ERROR("parse xml root failed!");
-    } else if (!ZND_XmlIsElement(root, "games")) {
-        ZND_ERROR("parse xml chld failed!");
-    } else {
-        for (const xmlNode *game = root->children; game; game = game->next) {
-            if (ZND_XmlIsElement(game, "game") && is_our_game(game)) {
-                read_game(game, set);
-                rc = ZND_OK;
-                break;
-            }
+    for (const xmlNode *game = root ? root->children : nullptr; game; game = game->next) {
+        if (ZND_XmlIsElement(game, "game") && is_our_game(game)) {
+            read_game(game, set);
+            rc = ZND_OK;
+            break;
         }
     }
     xmlFreeDoc(doc);
@@ -105,12 +91,7 @@ uint32_t ZND_ParseLoginRouteDataOld(const char *xml, size_t len, ZND_RouteHash *
 
 uint32_t ZND_GetLoginRouteFromServerOld(ClientRecord *client, const char *server, ZND_RouteHash *set)
 {
-    return ZND_ClientFetchAndParse(
-        client, server, ZND_CLOUD_API_GAMES,
-        [](const char *reply, size_t len, void *s) {
-            return ZND_ParseLoginRouteDataOld(reply, len, static_cast<ZND_RouteHash *>(s));
-        },
-        set);
+    return ZND_ClientFetchAndParse(client, server, ZND_CLOUD_API_GAMES, ZND_ParseLoginRouteDataOld, set);
 }
 
 uint32_t ZND_GetCloudLoginRoute(ClientRecord *client, ZND_RouteHash *set)
@@ -119,6 +100,5 @@ uint32_t ZND_GetCloudLoginRoute(ClientRecord *client, ZND_RouteHash *set)
         ZND_ERROR("the pstClient or nRoute is NULL!!");
         return ZND_ERR_COMMON;
     }
-    RouteFetch fetch = {client, set};
-    return ZND_CloudServerWalk(fetch_attempt, &fetch);
+    return ZND_CloudServerWalk(fetch_attempt, client, set);
 }

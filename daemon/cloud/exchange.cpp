@@ -6,8 +6,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <json-c/json.h>
-#include "cloud/json.h"
 #include "core/context.h"
+#include "core/json.h"
 #include "core/log.h"
 #include "core/paths.h"
 #include "core/result.h"
@@ -34,12 +34,21 @@ std::string compose(const ClientRecord *client, const char *server, const char *
     return cmd;
 }
 
+// The curl command line of one request. Every value is single-quoted so that the shell passes it
+// as one argument; shown is the same line with the password replaced by "***", for the logs.
+void compose_command(const ClientRecord *client, const char *server, const char *api, const char *body,
+                     std::string *cmd, std::string *shown)
+{
+    *cmd = compose(client, server, api, body, ZND_ShellEscapeSingle(client->upass));
+    *shown = compose(client, server, api, body, "***");
+}
+
 // Removes the previous reply and runs the request; 0 or 11.
 uint32_t run_request(const ClientRecord *client, const char *server, const char *api, const char *body)
 {
     ZND_System("rm -rf " ZND_PATH_SERVER_REPLY);
     std::string cmd, shown;
-    ZND_CloudComposeCommand(client, server, api, body, &cmd, &shown);
+    compose_command(client, server, api, body, &cmd, &shown);
     ZND_INFO("talk to server cmd: %s", shown.c_str());
     if (ZND_System(cmd.c_str()) != 0) {
         // The password stays out of syslog here as well.
@@ -83,13 +92,6 @@ uint32_t read_reply_file(char **reply, size_t *len)
 }
 
 } // namespace
-
-void ZND_CloudComposeCommand(const ClientRecord *client, const char *server, const char *api, const char *body,
-                             std::string *cmd, std::string *shown)
-{
-    *cmd = compose(client, server, api, body, ZND_ShellEscapeSingle(client->upass));
-    *shown = compose(client, server, api, body, "***");
-}
 
 uint32_t ZND_ClientTalkToServer(ClientRecord *client, const char *server, const char *api, json_object **reply)
 {
@@ -139,26 +141,13 @@ uint32_t ZND_ClientTalkToServerOld(ClientRecord *client, const char *server, con
     return read_reply_file(reply, len);
 }
 
-uint32_t ZND_CloudServerWalk(ZND_CloudAttempt attempt, void *arg)
+uint32_t ZND_CloudServerWalk(ZND_CloudAttempt attempt, ClientRecord *client, void *arg)
 {
     uint32_t rc = ZND_ERR_COMMON;
     for (int i = 0; i < ZND_CLOUD_SERVER_COUNT && g_znd.cloudServers[i]; i++) {
-        rc = attempt(g_znd.cloudServers[i], arg);
+        rc = attempt(client, g_znd.cloudServers[i], arg);
         if (rc == ZND_OK)
             break;
     }
-    return rc;
-}
-
-uint32_t ZND_ClientFetchAndParse(ClientRecord *client, const char *server, const char *api,
-                                 ZND_CloudReplyParser parse, void *arg)
-{
-    char *reply = nullptr;
-    size_t len = 0;
-    uint32_t rc = ZND_ClientTalkToServerOld(client, server, api, &reply, &len);
-    if (!reply)
-        return rc;
-    rc = parse(reply, len, arg);
-    free(reply);
     return rc;
 }

@@ -3,6 +3,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <string>
 #include "config/client_record.h"
 
@@ -20,19 +21,24 @@ uint32_t ZND_ClientTalkToServer(ClientRecord *client, const char *server, const 
 uint32_t ZND_ClientTalkToServerOld(ClientRecord *client, const char *server, const char *api, char **reply,
                                    size_t *len);
 
-// Raw exchange whose reply, when one came, is handed to parse and freed: the parser's result, or
-// the exchange's when no reply came.
-typedef uint32_t (*ZND_CloudReplyParser)(const char *reply, size_t len, void *arg);
+// Raw exchange whose reply, when one came, is parsed into target and freed: the parser's result,
+// or the exchange's when no reply came.
+template <typename Target>
 uint32_t ZND_ClientFetchAndParse(ClientRecord *client, const char *server, const char *api,
-                                 ZND_CloudReplyParser parse, void *arg);
+                                 uint32_t (*parse)(const char *reply, size_t len, Target *target), Target *target)
+{
+    char *reply = nullptr;
+    size_t len = 0;
+    uint32_t rc = ZND_ClientTalkToServerOld(client, server, api, &reply, &len);
+    if (!reply)
+        return rc;
+    rc = parse(reply, len, target);
+    free(reply);
+    return rc;
+}
 
-// The curl command line of one request. Every value is single-quoted so that the shell passes it
-// as one argument; shown is the same line with the password replaced by "***", for the logs.
-void ZND_CloudComposeCommand(const ClientRecord *client, const char *server, const char *api, const char *body,
-                             std::string *cmd, std::string *shown);
-
-// One attempt against one server; returns a result code.
-typedef uint32_t (*ZND_CloudAttempt)(const char *server, void *arg);
+// One attempt for client against one server; returns a result code.
+typedef uint32_t (*ZND_CloudAttempt)(ClientRecord *client, const char *server, void *arg);
 // Tries the servers of g_znd.cloudServers in order until an attempt returns 0; otherwise the
 // result of the last attempt (2 when the list is empty).
-uint32_t ZND_CloudServerWalk(ZND_CloudAttempt attempt, void *arg);
+uint32_t ZND_CloudServerWalk(ZND_CloudAttempt attempt, ClientRecord *client, void *arg);

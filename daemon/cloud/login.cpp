@@ -7,6 +7,7 @@
 #include "cloud/exchange.h"
 #include "core/log.h"
 #include "core/result.h"
+#include "core/text_field.h"
 
 #define ZND_LOGIN_FIELD_MAX 63
 #define ZND_LOGIN_FIELD_COUNT 10
@@ -27,13 +28,6 @@ const char *next_field(const char *p, char (&out)[ZND_LOGIN_FIELD_MAX + 1])
     return p[len] == '|' ? p + len + 1 : nullptr;
 }
 
-void copy_text(char (&dst)[ZND_ACCOUNT_TEXT_MAX + 1], const char *src)
-{
-    size_t n = strnlen(src, ZND_ACCOUNT_TEXT_MAX);
-    memcpy(dst, src, n);
-    dst[n] = '\0';
-}
-
 void clear_account(ClientRecord *client)
 {
     client->ucPayState = 0;
@@ -44,20 +38,18 @@ void clear_account(ClientRecord *client)
     memset(client->ucPbNetIp, 0, sizeof client->ucPbNetIp);
 }
 
-uint32_t login_attempt(const char *server, void *arg)
+uint32_t parse_login(const char *reply, size_t, ClientRecord *client)
 {
-    ClientRecord *client = static_cast<ClientRecord *>(arg);
-    return ZND_ClientFetchAndParse(
-        client, server, ZND_CLOUD_API_LOGIN,
-        [](const char *reply, size_t, void *c) {
-            return ZND_ParseUserLoginDataOld(static_cast<ClientRecord *>(c), reply);
-        },
-        client);
+    return ZND_ParseUserLoginDataOld(client, reply);
 }
 
-uint32_t force_offline_attempt(const char *server, void *arg)
+uint32_t login_attempt(ClientRecord *client, const char *server, void *)
 {
-    ClientRecord *client = static_cast<ClientRecord *>(arg);
+    return ZND_ClientFetchAndParse(client, server, ZND_CLOUD_API_LOGIN, parse_login, client);
+}
+
+uint32_t force_offline_attempt(ClientRecord *client, const char *server, void *)
+{
     json_object *reply = nullptr;
     uint32_t rc = ZND_ClientTalkToServer(client, server, ZND_CLOUD_API_FORCE_OFFLINE, &reply);
     if (reply)
@@ -88,7 +80,7 @@ uint32_t ZND_ParseUserLoginDataOld(ClientRecord *client, const char *text)
             ZND_DBG("ucVipType: %d", client->ucVipType);
             break;
         case 1:
-            copy_text(client->ucExprtData, field);
+            ZND_CopyCut(client->ucExprtData, field);
             ZND_DBG("ucExprtData: %s", client->ucExprtData);
             break;
         case 3:
@@ -97,7 +89,7 @@ uint32_t ZND_ParseUserLoginDataOld(ClientRecord *client, const char *text)
             ZND_DBG("ucVipType: %d", client->ucVipType);
             break;
         case 5:
-            copy_text(client->ucSvrCurTime, field);
+            ZND_CopyCut(client->ucSvrCurTime, field);
             ZND_DBG("ucSvrCurTime: %s", client->ucSvrCurTime);
             break;
         case 6:
@@ -105,7 +97,7 @@ uint32_t ZND_ParseUserLoginDataOld(ClientRecord *client, const char *text)
             ZND_DBG("ucPayState: %d", client->ucPayState);
             break;
         case 8:
-            copy_text(client->ucPbNetIp, field);
+            ZND_CopyCut(client->ucPbNetIp, field);
             ZND_DBG("ucPbNetIp: %s", client->ucPbNetIp);
             break;
         case 9:
@@ -129,7 +121,7 @@ uint32_t ZND_UserLogin(ClientRecord *client, ZND_BusRequest *req)
         return ZND_ERR_COMMON;
     }
     clear_account(client);
-    return ZND_CloudServerWalk(login_attempt, client);
+    return ZND_CloudServerWalk(login_attempt, client, nullptr);
 }
 
 uint32_t ZND_UserForceOfflineAccTunnel(ClientRecord *client, ZND_BusRequest *req)
@@ -139,7 +131,7 @@ uint32_t ZND_UserForceOfflineAccTunnel(ClientRecord *client, ZND_BusRequest *req
         ZND_ERROR("the pstClient is NULL!!");
         return ZND_ERR_COMMON;
     }
-    uint32_t rc = ZND_CloudServerWalk(force_offline_attempt, client);
+    uint32_t rc = ZND_CloudServerWalk(force_offline_attempt, client, nullptr);
     if (rc == ZND_OK)
         client->ucAccTunState = 0;
     return rc;

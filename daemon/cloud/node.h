@@ -1,4 +1,5 @@
-// Acceleration nodes offered to the logged-in account: the ten-entry node table and its selection.
+// The record of one acceleration node offered to the logged-in account; the daemon context holds
+// ten of them, best first after a fetch.
 #pragma once
 #include <cstdint>
 
@@ -16,7 +17,3 @@ struct AccNodeServer {
     uint16_t pingSeq;
     uint32_t ping;
 };
-
-// The entry that the node id (or, failing that, the name) selects; nullptr for none.
-AccNodeServer *ZND_MatchAccNode(uint32_t id, const char *name);
-void ZND_NodeTableClear();

@@ -7,10 +7,12 @@
 #include <strings.h>
 #include <string>
 #include "cloud/exchange.h"
+#include "cloud/node_ping.h"
 #include "cloud/xml_reply.h"
+#include "core/context.h"
 #include "core/log.h"
 #include "core/result.h"
-#include "tunnel/probe.h"
+#include "core/text_field.h"
 
 #define ZND_NODE_PROBE_PASSES 5
 
@@ -19,14 +21,6 @@ namespace {
 long long decimal(const std::string &text)
 {
     return strtoll(text.c_str(), nullptr, 10);
-}
-
-template <size_t N>
-void copy_text(char (&dst)[N], const std::string &src)
-{
-    size_t n = src.size() < N - 1 ? src.size() : N - 1;
-    memcpy(dst, src.data(), n);
-    dst[n] = '\0';
 }
 
 void log_table(const AccNodeServer *table)
@@ -39,15 +33,9 @@ void log_table(const AccNodeServer *table)
     }
 }
 
-struct NodeFetch {
-    ClientRecord *client;
-    AccNodeServer *table;
-};
-
-uint32_t fetch_attempt(const char *server, void *arg)
+uint32_t fetch_attempt(ClientRecord *client, const char *server, void *table)
 {
-    NodeFetch *f = static_cast<NodeFetch *>(arg);
-    return ZND_GetNodesFromServerOld(f->client, f->table, server);
+    return ZND_GetNodesFromServerOld(client, static_cast<AccNodeServer *>(table), server);
 }
 
 } // namespace
@@ -63,9 +51,9 @@ void ZND_FillNodeCfgInfo(const _xmlNode *server, AccNodeServer *entry)
         if (ZND_XmlIsElement(c, "id"))
             entry->id = (uint32_t)decimal(text);
         else if (ZND_XmlIsElement(c, "serverip"))
-            copy_text(entry->cSvrIpv4, text);
+            ZND_CopyCut(entry->cSvrIpv4, text.c_str());
         else if (ZND_XmlIsElement(c, "servername"))
-            copy_text(entry->cSvrName, text);
+            ZND_CopyCut(entry->cSvrName, text.c_str());
         else if (ZND_XmlIsElement(c, "level"))
             entry->level = (int8_t)(uint8_t)decimal(text);
         else if (ZND_XmlIsElement(c, "openvport"))
@@ -73,7 +61,7 @@ void ZND_FillNodeCfgInfo(const _xmlNode *server, AccNodeServer *entry)
         else if (ZND_XmlIsElement(c, "servermemo"))
             entry->update = strcasecmp(text.c_str(), "update/twitch") == 0 ? 1 : 0;
         else if (ZND_XmlIsElement(c, "openvpndev"))
-            copy_text(entry->cOpenVpnDev, text);
+            ZND_CopyCut(entry->cOpenVpnDev, text.c_str());
         else if (ZND_XmlIsElement(c, "protocal"))
             entry->protocal = (uint32_t)decimal(text);
     }
@@ -85,21 +73,14 @@ uint32_t ZND_ParseAccNodeDataOld(const char *xml, size_t len, AccNodeServer *tab
         ZND_ERROR("the argument point is NULL!!");
         return ZND_ERR_COMMON;
     }
-    xmlDoc *doc = ZND_XmlReadReply(xml, len);
-    if (!doc) {
-        ZND_ERROR("get parse xml memory failed!");
+    xmlDoc *doc = nullptr;
+    const xmlNode *root = nullptr;
+    ZND_XmlReplyStatus status = ZND_XmlReadReply(xml, len, "servers", &doc, &root);
+    if (status == ZND_XML_REPLY_NOT_XML)
         return ZND_ERR_COMMON;
-    }
-    xmlNode *root = xmlDocGetRootElement(doc);
-    if (!root) {
-        ZND_ERROR("parse xml root failed!");
-        ZND_KEYLOG("parse acc node cfg root failed");
-        xmlFreeDoc(doc);
-        return ZND_ERR_NODE_CONFIG;
-    }
-    if (!ZND_XmlIsElement(root, "servers")) {
-        ZND_ERROR("parse xml chld failed!");
-        ZND_KEYLOG("parse acc node cfg chld failed");
+    if (status != ZND_XML_REPLY_OK) {
+        ZND_KEYLOG("%s", status == ZND_XML_REPLY_NO_ROOT ? "parse acc node cfg root failed"
+                                                         : "parse acc node cfg chld failed");
         xmlFreeDoc(doc);
         return ZND_ERR_NODE_CONFIG;
     }
@@ -125,12 +106,7 @@ uint32_t ZND_GetNodesFromServerOld(ClientRecord *client, AccNodeServer *table, c
         ZND_ERROR("argument point is NULL!!");
         return ZND_ERR_COMMON;
     }
-    return ZND_ClientFetchAndParse(
-        client, server, ZND_CLOUD_API_NODES,
-        [](const char *reply, size_t len, void *t) {
-            return ZND_ParseAccNodeDataOld(reply, len, static_cast<AccNodeServer *>(t));
-        },
-        table);
+    return ZND_ClientFetchAndParse(client, server, ZND_CLOUD_API_NODES, ZND_ParseAccNodeDataOld, table);
 }
 
 uint32_t ZND_GetAccNodes(ClientRecord *client, AccNodeServer *table)
@@ -140,8 +116,7 @@ uint32_t ZND_GetAccNodes(ClientRecord *client, AccNodeServer *table)
         return ZND_ERR_COMMON;
     }
     memset(table, 0, sizeof(AccNodeServer) * ZND_NODE_TABLE_SIZE);
-    NodeFetch fetch = {client, table};
-    uint32_t rc = ZND_CloudServerWalk(fetch_attempt, &fetch);
+    uint32_t rc = ZND_CloudServerWalk(fetch_attempt, client, table);
     if (rc != ZND_OK)
         return rc;
     return ZND_NodeLevelSort(table);
@@ -188,4 +163,25 @@ uint32_t ZND_NodeLevelSort(AccNodeServer *table)
     Ping_SynPingIpv4(table, ZND_NODE_PROBE_PASSES);
     ZND_NodeSortByKey(table);
     return ZND_OK;
+}
+
+void ZND_NodeTableClear()
+{
+    memset(g_znd.nodes, 0, sizeof g_znd.nodes);
+}
+
+AccNodeServer *ZND_MatchAccNode(uint32_t id, const char *name)
+{
+    AccNodeServer *table = g_znd.nodes;
+    if (id == 0)
+        return &table[0];
+    for (int i = 0; i < ZND_NODE_TABLE_SIZE; i++)
+        if (table[i].id != 0 && table[i].id == id)
+            return &table[i];
+    if (!name)
+        return nullptr;
+    for (int i = 0; i < ZND_NODE_TABLE_SIZE; i++)
+        if (table[i].cSvrName[0] != '\0' && strcmp(table[i].cSvrName, name) == 0)
+            return &table[i];
+    return &table[0];
 }

@@ -1,5 +1,5 @@
 // The acceleration node list: fetched from the cloud service after login, probed and ordered
-// best first in the node table.
+// best first in the node table; the selection of the node that the user's settings name.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -18,6 +18,11 @@ uint32_t ZND_ParseAccNodeDataOld(const char *xml, size_t len, AccNodeServer *tab
 void ZND_FillNodeCfgInfo(const _xmlNode *server, AccNodeServer *entry);
 // Probes every node (five passes) and orders the table best first.
 uint32_t ZND_NodeLevelSort(AccNodeServer *table);
+
+// The entry of the node table that the node id (or, failing that, the name) selects; nullptr for
+// none.
+AccNodeServer *ZND_MatchAccNode(uint32_t id, const char *name);
+void ZND_NodeTableClear();
 
 // The ordering of ZND_NodeLevelSort on the pings the table already holds.
 #define ZND_NODE_UNANSWERED_MS 999

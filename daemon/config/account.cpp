@@ -10,16 +10,10 @@
 #include "core/log.h"
 #include "core/result.h"
 #include "core/shell_quote.h"
+#include "core/text_field.h"
 #include "platform/shell.h"
 
 namespace {
-
-void copy_cut(char *dst, const char *src, size_t max_chars)
-{
-    size_t n = strnlen(src, max_chars);
-    memcpy(dst, src, n);
-    dst[n] = '\0';
-}
 
 // Decimal value of a text; text that is not a number gives 0. Like atoi, a negative number wraps
 // around; unlike atoi, a number beyond 32 bits gives 0 instead of undefined behaviour.
@@ -42,7 +36,7 @@ struct SettingField {
 const SettingField kSettingFields[] = {
     {"mode", [](ClientRecord *c, const char *t) { c->mode = decimal(t); }},
     {"node", [](ClientRecord *c, const char *t) { c->node = decimal(t); }},
-    {"nodename", [](ClientRecord *c, const char *t) { copy_cut(c->nodename, t, ZND_NODENAME_MAX); }},
+    {"nodename", [](ClientRecord *c, const char *t) { ZND_CopyCut(c->nodename, t); }},
     {"reconn", [](ClientRecord *c, const char *t) { c->reconn = decimal(t); }},
 };
 
@@ -59,13 +53,13 @@ uint32_t CFGI_ReadUserAccountInfo(ClientRecord *client)
     if (ret != ZND_OK) {
         ZND_ERROR("Get userinfo.1.uname info failed!!");
     } else {
-        copy_cut(client->uname, buf, ZND_UNAME_MAX);
+        ZND_CopyCut(client->uname, buf);
         memset(buf, 0, sizeof buf);
         ret = UCI_GetCfgInfo("userinfo", "1", "historypass", buf, sizeof buf);
         if (ret != ZND_OK)
             ZND_ERROR("Get userinfo.1.upass info failed!!");
         else
-            copy_cut(client->upass, buf, ZND_UPASS_MAX);
+            ZND_CopyCut(client->upass, buf);
     }
     ZND_DBG("uname = %s, upass = %s.", client->uname, client->upass);
     return ret;
@@ -130,6 +124,6 @@ uint32_t ZND_GetMacByIfName(const char *ifname, char *out, size_t size)
         ZND_ERROR("fgets mac error");
         return ZND_ERR_COMMON;
     }
-    copy_cut(out, line.c_str(), size - 1);
+    ZND_CopyCut(out, line.c_str(), size - 1);
     return ZND_OK;
 }

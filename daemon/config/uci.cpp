@@ -6,6 +6,7 @@
 #include <string>
 #include "core/log.h"
 #include "core/result.h"
+#include "core/text_field.h"
 #include "platform/uci_store.h"
 
 namespace {
@@ -37,9 +38,7 @@ uint32_t UCI_GetCfgInfo(const char *package, const char *section, const char *op
         return ZND_ERR_COMMON;
     }
     ZND_DBG("get the value : {%s}:[%s].", addr, value.c_str());
-    size_t n = value.size() < size - 1 ? value.size() : size - 1;
-    memcpy(out, value.data(), n);
-    out[n] = '\0';
+    ZND_CopyCut(out, value.c_str(), size - 1);
     return ZND_OK;
 }
 

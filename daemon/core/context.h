@@ -7,7 +7,7 @@
 #include "config/client_record.h"
 #include "platform/bus.h"
 #include "platform/loop.h"
-#include "route/route_hash.h"
+#include "route/route_record.h"
 
 #define ZND_RESOLVER_COUNT 5
 #define ZND_CLOUD_SERVER_COUNT 3
@@ -40,9 +40,9 @@ struct ZND_Context {
 
 extern ZND_Context g_znd;
 
-// Puts every field back to its value at process start (tests use it between cases;
-// the daemon itself starts from the static initialisation).
-void ZND_ContextReset();
+// Gives the fields that have an initial value that value and leaves the others as they are. The
+// process runs it on the zeroed record before main.
+void ZND_ContextInit();
 
 ZND_RouteHash *ZND_GetLoginRouteSet();
 ZND_RouteHash *ZND_GetTrafficRouteSet();

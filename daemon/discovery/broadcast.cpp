@@ -1,4 +1,6 @@
-// Event notifications to port 7168 of the /24 broadcast address of each of the router's networks.
+// Event notifications go to the /24 broadcast address of each of the router's networks.
+#include "discovery/broadcast.h"
+
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstdio>
@@ -11,20 +13,19 @@
 #include "config/uci.h"
 #include "core/log.h"
 #include "core/result.h"
-#include "discovery/notify.h"
-#include "tunnel/probe.h"
+#include "discovery/router_addrs.h"
 
 #define ZND_NOTIFY_PORT 7168
 
 namespace {
 
 // "a.b.c.255" from "a.b.c.d"; false when the address is not dotted.
-bool broadcast_of(const char *ip, char out[16])
+bool broadcast_of(const char *ip, char out[ZND_ADDR_TEXT_SIZE])
 {
     int a, b, c;
     if (!ip[0] || sscanf(ip, "%d.%d.%d.%*d", &a, &b, &c) != 3)
         return false;
-    snprintf(out, 16, "%d.%d.%d.255", a & 0xFF, b & 0xFF, c & 0xFF);
+    snprintf(out, ZND_ADDR_TEXT_SIZE, "%d.%d.%d.255", a & 0xFF, b & 0xFF, c & 0xFF);
     return true;
 }
 
@@ -59,11 +60,11 @@ uint32_t SendBroadcast(const char *addr, const char *data, size_t len)
 
 uint32_t ZND_NotifyBroadcast(int code)
 {
-    char lan[16] = {}, wan[16] = {}, wwan[16] = {};
+    char lan[ZND_ADDR_TEXT_SIZE] = {}, wan[ZND_ADDR_TEXT_SIZE] = {}, wwan[ZND_ADDR_TEXT_SIZE] = {};
     UCI_GetCfgInfo("network", "lan", "ipaddr", lan, sizeof lan);
     ZND_GetWanAddrs(wan, wwan);
 
-    char targets[3][16];
+    char targets[3][ZND_ADDR_TEXT_SIZE];
     int count = 0;
     for (const char *ip : {wan, wwan, lan}) {
         if (broadcast_of(ip, targets[count]))

@@ -1,4 +1,6 @@
-// The discovery socket: requests on UDP port 7167, replies to port 7168 of the requester.
+// The discovery socket, watched by the event loop.
+#include "discovery/listen.h"
+
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstdio>
@@ -12,7 +14,6 @@
 #include "core/context.h"
 #include "core/log.h"
 #include "core/result.h"
-#include "discovery/notify.h"
 #include "discovery/router_addrs.h"
 #include "platform/usock.h"
 

@@ -17,3 +17,9 @@ struct ZND_RouterAddrs {
 void ZND_GetRouterAddrs(ZND_RouterAddrs *addrs);
 // Address AND netmask as a 32-bit value in network order; 0 when either text is empty.
 uint32_t ZND_NetworkOf(const char *ip, const char *mask);
+
+// Dotted IPv4 address / netmask of an interface; "0.0.0.0" when it has none or does not exist.
+void ZND_GetIfAddr(const char *ifname, char out[ZND_ADDR_TEXT_SIZE]);
+void ZND_GetIfNetmask(const char *ifname, char out[ZND_ADDR_TEXT_SIZE]);
+// Addresses of the devices named by network.wan.ifname and network.wwan.ifname; empty for none.
+void ZND_GetWanAddrs(char wan[ZND_ADDR_TEXT_SIZE], char wwan[ZND_ADDR_TEXT_SIZE]);

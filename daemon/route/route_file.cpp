@@ -4,7 +4,8 @@
 
 #include <cstring>
 #include <json-c/json.h>
-#include "cloud/json.h"
+#include "config/client_record.h"
+#include "core/json.h"
 #include "core/log.h"
 #include "core/result.h"
 
@@ -39,7 +40,7 @@ json_object *select_game(json_object *games)
     size_t n = json_object_array_length(games);
     for (size_t i = 0; i < n; i++) {
         json_object *game = json_object_array_get_idx(games, i);
-        if (json_object_get_int(ZND_JsonGetMember(game, "gid")) == ZND_ROUTE_LIST_GAME_ID)
+        if (json_object_get_int(ZND_JsonGetMember(game, "gid")) == ZND_GAME_ID)
             return game;
     }
     return nullptr;

@@ -6,8 +6,6 @@
 
 struct json_object;
 
-#define ZND_ROUTE_LIST_GAME_ID 757
-
 // 0, 53 when the file is missing or not JSON, or the parser's result. Entries are added to set.
 uint32_t CFGI_ReadLoginRouteFromJsonFile(const char *path, ZND_RouteHash *set);
 uint32_t CFGI_ReadTrafficRouteFromJsonFile(const char *path, ZND_RouteHash *set);

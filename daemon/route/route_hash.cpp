@@ -106,13 +106,21 @@ void ZND_RouteHashWalk(ZND_RouteHash *set, ZND_RouteVisitFn fn, void *ctx)
     }
 }
 
-size_t ZND_RouteHashCount(const ZND_RouteHash *set)
+// List items "ADDRESS:MASK" as the route lists write them.
+int ZND_RouteEntryFromItem(ZND_RouteEntry *e, const char *item)
 {
-    size_t n = 0;
-    for (int i = 0; i < ZND_ROUTE_HASH_SIZE; i++) {
-        const ZND_RouteLink *head = &set->buckets[i];
-        for (const ZND_RouteLink *link = head->next; link != head; link = link->next)
-            n++;
-    }
-    return n;
+    const char *colon = strchr(item, ':');
+    if (!colon || colon == item)
+        return -1;
+    size_t ip_len = (size_t)(colon - item);
+    const char *mask = colon + 1;
+    mask += strspn(mask, " \t\n\v\f\r");
+    size_t mask_len = strcspn(mask, " \t\n\v\f\r");
+    if (ip_len >= ZND_ROUTE_TEXT_SIZE || mask_len == 0 || mask_len >= ZND_ROUTE_TEXT_SIZE)
+        return -1;
+    memset(e->ip, 0, sizeof e->ip);
+    memset(e->mask, 0, sizeof e->mask);
+    memcpy(e->ip, item, ip_len);
+    memcpy(e->mask, mask, mask_len);
+    return 0;
 }

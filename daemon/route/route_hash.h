@@ -2,26 +2,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
-
-#define ZND_ROUTE_HASH_SIZE 1024
-#define ZND_ROUTE_TEXT_SIZE 16
-#define ZND_ROUTE_VERSION_SIZE 32
-
-struct ZND_RouteLink {
-    ZND_RouteLink *next;
-    ZND_RouteLink *prev;
-};
-
-struct ZND_RouteEntry {
-    char ip[ZND_ROUTE_TEXT_SIZE];
-    char mask[ZND_ROUTE_TEXT_SIZE];
-    ZND_RouteLink link;   // next/prev within the bucket; a bucket head is a bare link
-};
-
-struct ZND_RouteHash {
-    char version[ZND_ROUTE_VERSION_SIZE];   // not terminated when the list's version fills all 32 bytes
-    ZND_RouteLink buckets[ZND_ROUTE_HASH_SIZE];
-};
+#include "route/route_record.h"
 
 uint32_t ZND_RouteHashIndex(const char *ip);
 void ZND_RouteHashInit(ZND_RouteHash *set);
@@ -34,7 +15,6 @@ void ZND_RouteHashCopy(ZND_RouteHash *dst, const ZND_RouteHash *src);
 // requests for a set are issued in this order. fn must not add or remove entries.
 typedef void (*ZND_RouteVisitFn)(ZND_RouteEntry *e, void *ctx);
 void ZND_RouteHashWalk(ZND_RouteHash *set, ZND_RouteVisitFn fn, void *ctx);
-size_t ZND_RouteHashCount(const ZND_RouteHash *set);
 
 // Fills e from a list item "ADDRESS:MASK" (the mask ends at the first blank). Returns 0, or -1 when
 // the item has no colon, an empty address or mask, or a text that does not fit its 16-byte field;

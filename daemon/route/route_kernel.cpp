@@ -4,6 +4,7 @@
 #include <arpa/inet.h>
 #include <cstdio>
 #include <cstring>
+#include <libmnl/libmnl.h>
 #include <linux/rtnetlink.h>
 #include <sstream>
 #include <string>
@@ -13,13 +14,9 @@
 
 namespace {
 
-// Header, route message and room for the attributes; every append is bounded by its size.
-struct RouteRequest {
-    struct nlmsghdr n;
-    struct rtmsg r;
-    char attrs[1024];
-};
-static_assert(sizeof(RouteRequest) == 1052, "route request layout");
+// Room for the longest request: header, route message and two 32-bit attributes.
+constexpr size_t kRouteRequestSize =
+    MNL_NLMSG_HDRLEN + MNL_ALIGN(sizeof(struct rtmsg)) + 2 * MNL_ALIGN(MNL_ATTR_HDRLEN + sizeof(uint32_t));
 
 // Gateway text of a "default ..." line: its third word, as long as it fits the 16-byte field.
 bool gateway_of_line(const std::string &line, std::string *gw)
@@ -32,23 +29,25 @@ bool gateway_of_line(const std::string &line, std::string *gw)
     return true;
 }
 
-void build_request(RouteRequest *req, const ZND_RouteEntry *e, int table, int op, unsigned char add_scope)
+// Builds the request for e in buf (kRouteRequestSize bytes): header, route message and the
+// destination; the caller adds the next hop of an add.
+struct nlmsghdr *put_request(char *buf, const ZND_RouteEntry *e, int table, int op, unsigned char add_scope)
 {
     bool add = op == ZND_ROUTE_OP_ADD;
-    memset(req, 0, sizeof *req);
-    req->n.nlmsg_len = NLMSG_LENGTH(sizeof(struct rtmsg));
-    req->n.nlmsg_type = add ? RTM_NEWROUTE : RTM_DELROUTE;
+    struct nlmsghdr *n = mnl_nlmsg_put_header(buf);
+    n->nlmsg_type = add ? RTM_NEWROUTE : RTM_DELROUTE;
     // On a delete, 0x200 means NLM_F_BULK to current kernels, which refuse it for routes
     // (EOPNOTSUPP); a delete carries no modifier flags, as with the ip tool.
-    req->n.nlmsg_flags = add ? NLM_F_REQUEST | NLM_F_CREATE | NLM_F_EXCL : NLM_F_REQUEST;
-    req->r.rtm_family = AF_INET;
-    req->r.rtm_dst_len = (unsigned char)ZND_MaskToPrefixLen(inet_addr(e->mask));
-    req->r.rtm_table = (unsigned char)table;
-    req->r.rtm_protocol = RTPROT_BOOT;
-    req->r.rtm_scope = add ? add_scope : (unsigned char)RT_SCOPE_NOWHERE;
-    req->r.rtm_type = RTN_UNICAST;
-    uint32_t dst = inet_addr(e->ip);
-    ZND_AddAttrL(&req->n, sizeof *req, RTA_DST, &dst, sizeof dst);
+    n->nlmsg_flags = add ? NLM_F_REQUEST | NLM_F_CREATE | NLM_F_EXCL : NLM_F_REQUEST;
+    struct rtmsg *r = static_cast<struct rtmsg *>(mnl_nlmsg_put_extra_header(n, sizeof *r));
+    r->rtm_family = AF_INET;
+    r->rtm_dst_len = (unsigned char)ZND_MaskToPrefixLen(inet_addr(e->mask));
+    r->rtm_table = (unsigned char)table;
+    r->rtm_protocol = RTPROT_BOOT;
+    r->rtm_scope = add ? add_scope : (unsigned char)RT_SCOPE_NOWHERE;
+    r->rtm_type = RTN_UNICAST;
+    mnl_attr_put_u32(n, RTA_DST, inet_addr(e->ip));
+    return n;
 }
 
 void ensure_rule(const char *check_cmd, const char *add_cmd)
@@ -116,11 +115,11 @@ void ZND_TrafficRouteRuleInit()
 
 uint32_t ZND_LoginRouteCtrl(ZND_Rtnl *rth, const ZND_RouteEntry *e, uint32_t gateway, int op)
 {
-    RouteRequest req;
-    build_request(&req, e, ZND_LOGIN_ROUTE_TABLE, op, RT_SCOPE_UNIVERSE);
+    alignas(struct nlmsghdr) char buf[kRouteRequestSize];
+    struct nlmsghdr *n = put_request(buf, e, ZND_LOGIN_ROUTE_TABLE, op, RT_SCOPE_UNIVERSE);
     if (op == ZND_ROUTE_OP_ADD)
-        ZND_AddAttrL(&req.n, sizeof req, RTA_GATEWAY, &gateway, sizeof gateway);
-    if (ZND_RtnlTalk(rth, &req.n) < 0) {
+        mnl_attr_put_u32(n, RTA_GATEWAY, gateway);
+    if (ZND_RtnlTalk(rth, n) < 0) {
         ZND_DBG("login route(%x:%x) handle failed!", ntohl(inet_addr(e->ip)), ntohl(inet_addr(e->mask)));
         return ZND_ERR_COMMON;
     }
@@ -129,11 +128,11 @@ uint32_t ZND_LoginRouteCtrl(ZND_Rtnl *rth, const ZND_RouteEntry *e, uint32_t gat
 
 uint32_t ZND_TrafficRouteCtrl(ZND_Rtnl *rth, int ifindex, const ZND_RouteEntry *e, int op)
 {
-    RouteRequest req;
-    build_request(&req, e, ZND_TRAFFIC_ROUTE_TABLE, op, RT_SCOPE_LINK);
+    alignas(struct nlmsghdr) char buf[kRouteRequestSize];
+    struct nlmsghdr *n = put_request(buf, e, ZND_TRAFFIC_ROUTE_TABLE, op, RT_SCOPE_LINK);
     if (op == ZND_ROUTE_OP_ADD)
-        ZND_AddAttr32(&req.n, sizeof req, RTA_OIF, (uint32_t)ifindex);
-    if (ZND_RtnlTalk(rth, &req.n) < 0) {
+        mnl_attr_put_u32(n, RTA_OIF, (uint32_t)ifindex);
+    if (ZND_RtnlTalk(rth, n) < 0) {
         ZND_DBG("traffic route(%x:%x, ifIndex:%d) handle failed!", ntohl(inet_addr(e->ip)),
                 ntohl(inet_addr(e->mask)), ifindex);
         return ZND_ERR_COMMON;

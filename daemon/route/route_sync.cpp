@@ -180,6 +180,13 @@ uint32_t ZND_DelAllTrafficRouteFromKernel()
                        ZND_ERR_TRAFFIC_ROUTE_DEL);
 }
 
+uint32_t ZND_DelAllRouteFromKernel()
+{
+    uint32_t login = ZND_DelAllLoginRouteFromKernel();
+    uint32_t traffic = ZND_DelAllTrafficRouteFromKernel();
+    return login != ZND_OK ? login : traffic;
+}
+
 uint32_t ZND_AddNewLoginRouteToKernel(ZND_RouteHash *newSet, ZND_RouteHash *curSet)
 {
     uint32_t failures = 0;

@@ -16,6 +16,8 @@ uint32_t ZND_AddAllTrafficRouteToKernel(ClientRecord *client, ZND_RouteHash *set
 // Flush a table: 0, or 56 / 59 when the shell cannot be started.
 uint32_t ZND_DelAllLoginRouteFromKernel();
 uint32_t ZND_DelAllTrafficRouteFromKernel();
+// Flush both, login first: 0, or the first failure.
+uint32_t ZND_DelAllRouteFromKernel();
 // Routes only the new set has are added (0, 60, 54, 55); routes only the current set has are
 // deleted (0, 60, 54, 56).
 uint32_t ZND_AddNewLoginRouteToKernel(ZND_RouteHash *newSet, ZND_RouteHash *curSet);

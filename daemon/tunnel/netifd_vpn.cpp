@@ -1,13 +1,13 @@
-// L2TP and PPTP drivers: both dial through the one netifd interface `vpn` and differ only in the
-// texts of their row below.
+// Both kinds differ only in the texts of their row below.
+#include "tunnel/netifd_vpn.h"
+
 #include <cstdio>
 #include "config/uci.h"
 #include "core/log.h"
 #include "core/result.h"
 #include "core/shell_quote.h"
-#include "tunnel/driver_util.h"
+#include "tunnel/driver.h"
 #include "tunnel/probe.h"
-#include "tunnel/tunnel.h"
 
 namespace {
 

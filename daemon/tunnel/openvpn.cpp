@@ -1,4 +1,5 @@
-// OpenVPN driver: the client section `openvpn`.`zunaro`, the credentials file and the init script.
+#include "tunnel/openvpn.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -11,9 +12,8 @@
 #include "core/paths.h"
 #include "core/result.h"
 #include "core/shell_quote.h"
-#include "tunnel/driver_util.h"
+#include "tunnel/driver.h"
 #include "tunnel/probe.h"
-#include "tunnel/tunnel.h"
 
 namespace {
 

@@ -5,10 +5,11 @@
 #include <cstdio>
 #include <map>
 #include <string>
+#include "cloud/node_ping.h"
 #include "core/context.h"
+#include "harness/context_reset.h"
 #include "harness/sandbox.h"
 #include "icmp_lab.h"
-#include "tunnel/probe.h"
 
 namespace {
 

@@ -12,6 +12,7 @@
 #include "platform/syslog.h"
 #include "route/route_hash.h"
 #include "route/route_sync.h"
+#include "route/route_test_util.h"
 
 namespace {
 
@@ -72,7 +73,7 @@ bool Run(int n)
 {
     ZND_RouteHash set;
     size_t heap = FillSet(&set, n);
-    if (ZND_RouteHashCount(&set) != (size_t)n || !WriteBatch("/tmp/routes.batch", n))
+    if (RouteCount(&set) != (size_t)n || !WriteBatch("/tmp/routes.batch", n))
         return false;
     ClientRecord client = {};
     double ours = 1e9, reference = 1e9;

@@ -7,6 +7,7 @@
 #include "core/context.h"
 #include "core/log.h"
 #include "core/result.h"
+#include "harness/context_reset.h"
 #include "harness/log_capture.h"
 #include "route_set_util.h"
 

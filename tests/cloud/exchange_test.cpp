@@ -15,6 +15,7 @@
 #include "core/paths.h"
 #include "core/result.h"
 #include "core/shell_quote.h"
+#include "harness/context_reset.h"
 #include "harness/fake_shell.h"
 #include "harness/log_capture.h"
 #include "harness/sandbox.h"

@@ -12,6 +12,7 @@
 #include "core/context.h"
 #include "core/paths.h"
 #include "core/result.h"
+#include "harness/context_reset.h"
 #include "harness/log_capture.h"
 #include "harness/sandbox.h"
 #include "mock_cloud.h"

@@ -10,6 +10,7 @@
 #include "core/log.h"
 #include "core/paths.h"
 #include "core/result.h"
+#include "harness/context_reset.h"
 #include "harness/fake_shell.h"
 #include "harness/log_capture.h"
 #include "harness/sandbox.h"

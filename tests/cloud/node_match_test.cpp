@@ -6,6 +6,7 @@
 #include "cloud/node.h"
 #include "cloud/node_list.h"
 #include "core/context.h"
+#include "harness/context_reset.h"
 
 namespace {
 

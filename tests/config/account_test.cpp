@@ -6,6 +6,7 @@
 #include "core/context.h"
 #include "core/log.h"
 #include "core/result.h"
+#include "harness/context_reset.h"
 #include "harness/fake_shell.h"
 #include "harness/log_capture.h"
 #include "harness/sandbox.h"

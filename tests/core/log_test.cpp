@@ -6,6 +6,7 @@
 #include <unistd.h>
 #include "core/context.h"
 #include "core/log.h"
+#include "harness/context_reset.h"
 #include "harness/log_capture.h"
 #include "harness/sandbox.h"
 

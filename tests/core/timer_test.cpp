@@ -2,6 +2,7 @@
 #include "core/context.h"
 #include "core/log.h"
 #include "core/timer.h"
+#include "harness/context_reset.h"
 #include "harness/fake_clock.h"
 #include "harness/log_capture.h"
 

@@ -4,8 +4,9 @@
 #include <string>
 #include "core/context.h"
 #include "core/result.h"
-#include "discovery/notify.h"
+#include "discovery/listen.h"
 #include "discovery/router_addrs.h"
+#include "harness/context_reset.h"
 #include "harness/log_capture.h"
 
 namespace {

@@ -5,6 +5,7 @@
 #include <unistd.h>
 #include "core/context.h"
 #include "core/result.h"
+#include "harness/context_reset.h"
 #include "harness/log_capture.h"
 #include "harness/sandbox.h"
 #include "route/route_file.h"
@@ -93,7 +94,7 @@ TEST_F(RouteList, NonStringItemIsReadAsItsJsonText)
 {
     // A number has no colon and is refused; an object's JSON text has one and is taken as written.
     EXPECT_EQ(0u, Login(R"({"code":0,"version":7,"gamelist":[{"gid":"757","sroute":[{"a":1}]}]})"));
-    EXPECT_EQ(1u, ZND_RouteHashCount(&s));
+    EXPECT_EQ(1u, RouteCount(&s));
     EXPECT_STREQ("7", s.set.version);
 }
 
@@ -129,7 +130,7 @@ TEST_F(RouteList, LoginFailuresAddNothing)
         log.Clear();
         EXPECT_EQ(c.rc, Login(c.json)) << c.json;
         EXPECT_TRUE(log.Has(c.line)) << c.json;
-        EXPECT_EQ(0u, ZND_RouteHashCount(&s)) << c.json;
+        EXPECT_EQ(0u, RouteCount(&s)) << c.json;
     }
 }
 
@@ -156,7 +157,7 @@ TEST_F(RouteList, TrafficFailures)
     EXPECT_TRUE(log.Has("get vanto servers list failed!"));
     EXPECT_EQ(2u, Traffic(R"({"code":0,"rules":[]})"));
     EXPECT_EQ(14u, Traffic(R"({"code":1,"version":"v","rules":[]})"));
-    EXPECT_EQ(0u, ZND_RouteHashCount(&s));
+    EXPECT_EQ(0u, RouteCount(&s));
 }
 
 TEST_F(RouteList, FilesMissingOrInvalid)

@@ -2,6 +2,7 @@
 #include <set>
 #include "core/context.h"
 #include "core/log.h"
+#include "harness/context_reset.h"
 #include "harness/log_capture.h"
 #include "route/route_test_util.h"
 
@@ -39,7 +40,7 @@ TEST_F(RouteSet, SamePairTwiceStoresOneEntry)
     ASSERT_NE(nullptr, first);
     EXPECT_NE(&e, first);   // the set holds its own copy
     EXPECT_EQ(first, ZND_RouteHashAdd(&s, &e));
-    EXPECT_EQ(1u, ZND_RouteHashCount(&s));
+    EXPECT_EQ(1u, RouteCount(&s));
 }
 
 TEST_F(RouteSet, SameAddressDifferentMasksShareABucket)
@@ -64,7 +65,7 @@ TEST_F(RouteSet, TextsAreNeverNormalised)
     s.Add("010.0.0.0", "255.0.0.0");
     s.Add("10.0.0.0 ", "255.0.0.0");
     s.Add("10.0.0.0", "255.000.0.0");
-    EXPECT_EQ(4u, ZND_RouteHashCount(&s));
+    EXPECT_EQ(4u, RouteCount(&s));
 }
 
 TEST_F(RouteSet, WalkGoesByBucketThenInsertionOrder)
@@ -89,7 +90,7 @@ TEST_F(RouteSet, ManyEntriesKeepEveryInvariant)
         snprintf(ip, sizeof ip, "%d.%d.%d.0", 1 + i % 223, (i / 7) % 256, i % 256);
         s.Add(ip, i % 3 ? "255.255.255.0" : "255.255.0.0");
     }
-    size_t n = ZND_RouteHashCount(&s);
+    size_t n = RouteCount(&s);
     std::set<std::string> seen;
     EXPECT_EQ(&s.set.buckets[1023], s.set.buckets[1023].next);
     for (int i = 0; i < ZND_ROUTE_HASH_SIZE; i++) {
@@ -112,7 +113,7 @@ TEST_F(RouteSet, ClearEmptiesAndSetStaysUsable)
     s.Add("1.2.4.0", "255.255.255.0");
     strcpy(s.set.version, "v1");
     ZND_RouteHashClear(&s);
-    EXPECT_EQ(0u, ZND_RouteHashCount(&s));
+    EXPECT_EQ(0u, RouteCount(&s));
     EXPECT_STREQ("", s.set.version);
     for (int i = 0; i < ZND_ROUTE_HASH_SIZE; i++)
         ASSERT_EQ(&s.set.buckets[i], s.set.buckets[i].prev);
@@ -143,7 +144,7 @@ TEST_F(RouteSet, CopyOntoEmptyAndOntoFullSet)
     ZND_RouteHashCopy(&other, &src);
     EXPECT_EQ(SetContents(&src), SetContents(&other));
     EXPECT_STREQ("20240101", other.set.version);
-    EXPECT_EQ(3u, ZND_RouteHashCount(&src));   // the source is untouched
+    EXPECT_EQ(3u, RouteCount(&src));   // the source is untouched
 }
 
 TEST_F(RouteSet, CopyOfEmptySourceEmptiesAndTakesItsVersion)
@@ -152,7 +153,7 @@ TEST_F(RouteSet, CopyOfEmptySourceEmptiesAndTakesItsVersion)
     memcpy(src.set.version, "0123456789abcdef0123456789abcdef", 32);   // all 32 bytes used
     s.Add("1.1.1.0", "255.255.255.0");
     ZND_RouteHashCopy(&s, &src);
-    EXPECT_EQ(0u, ZND_RouteHashCount(&s));
+    EXPECT_EQ(0u, RouteCount(&s));
     EXPECT_EQ(0, memcmp(s.set.version, src.set.version, 32));
 }
 
@@ -160,7 +161,7 @@ TEST_F(RouteSet, CopyOntoItselfKeepsTheEntries)
 {
     s.Add("1.1.1.0", "255.255.255.0");
     ZND_RouteHashCopy(&s, &s.set);
-    EXPECT_EQ(1u, ZND_RouteHashCount(&s));
+    EXPECT_EQ(1u, RouteCount(&s));
 }
 
 TEST_F(RouteSet, FindWritesDebugLinesOnlyWhenSwitchedOn)

@@ -6,6 +6,7 @@
 #include "core/context.h"
 #include "core/paths.h"
 #include "core/result.h"
+#include "harness/context_reset.h"
 #include "harness/log_capture.h"
 #include "harness/sandbox.h"
 #include "route/route_hash.h"
@@ -226,8 +227,8 @@ TEST_F(LocalLists, LoadedAtStartAndFreedAtEnd)
     EXPECT_STREQ("L1", ZND_GetLoginRouteSet()->version);
     EXPECT_TRUE(log.Has("[ZND_INFO]  local route table init ok  [line:"));
     ZND_LocalRouteTabDeinit();
-    EXPECT_EQ(0u, ZND_RouteHashCount(ZND_GetLoginRouteSet()));
-    EXPECT_EQ(0u, ZND_RouteHashCount(ZND_GetTrafficRouteSet()));
+    EXPECT_EQ(0u, RouteCount(ZND_GetLoginRouteSet()));
+    EXPECT_EQ(0u, RouteCount(ZND_GetTrafficRouteSet()));
     EXPECT_STREQ("", ZND_GetTrafficRouteSet()->version);
     EXPECT_TRUE(log.Has("[ZND_INFO]  route table deinit ok  [line:"));
 }

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include "core/context.h"
 #include "core/log.h"
+#include "harness/context_reset.h"
 #include "harness/fake_shell.h"
 #include "harness/log_capture.h"
 #include "route/route_kernel.h"

@@ -32,6 +32,15 @@ inline std::vector<std::string> SetContents(ZND_RouteHash *set)
     return out;
 }
 
+// Number of entries in set.
+inline size_t RouteCount(ZND_RouteHash *set)
+{
+    size_t n = 0;
+    ZND_RouteHashWalk(
+        set, [](ZND_RouteEntry *, void *ctx) { ++*static_cast<size_t *>(ctx); }, &n);
+    return n;
+}
+
 // A route set that clears itself.
 struct ScopedSet {
     ZND_RouteHash set;

@@ -2,10 +2,11 @@
 
 #include <cstdio>
 #include <cstring>
+#include "control/state.h"
 #include "core/context.h"
 #include "core/log.h"
 #include "core/paths.h"
-#include "core/state.h"
+#include "harness/context_reset.h"
 #include "harness/sandbox.h"
 #include "route/route_hash.h"
 

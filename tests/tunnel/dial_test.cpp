@@ -2,15 +2,15 @@
 // the online check, with a manual clock and probes that take their time.
 #include <arpa/inet.h>
 #include "config/uci.h"
+#include "control/state.h"
 #include "core/context.h"
 #include "core/log.h"
 #include "core/paths.h"
 #include "core/result.h"
-#include "core/state.h"
 #include "harness/sandbox.h"
-#include "tunnel/acc.h"
 #include "tunnel/acc_fixture.h"
-#include "tunnel/tunnel.h"
+#include "tunnel/dial.h"
+#include "tunnel/driver.h"
 
 namespace {
 

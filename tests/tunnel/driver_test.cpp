@@ -8,7 +8,10 @@
 #include "core/timer.h"
 #include "harness/sandbox.h"
 #include "tunnel/acc_fixture.h"
-#include "tunnel/tunnel.h"
+#include "tunnel/driver.h"
+#include "tunnel/ipsec.h"
+#include "tunnel/netifd_vpn.h"
+#include "tunnel/openvpn.h"
 
 namespace {
 

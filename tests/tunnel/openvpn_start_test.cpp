@@ -7,8 +7,10 @@
 #include "core/context.h"
 #include "core/paths.h"
 #include "core/result.h"
+#include "harness/context_reset.h"
 #include "harness/sandbox.h"
-#include "tunnel/tunnel.h"
+#include "tunnel/driver.h"
+#include "tunnel/openvpn.h"
 
 namespace {
 

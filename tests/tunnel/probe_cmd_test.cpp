@@ -4,6 +4,7 @@
 #include <vector>
 #include "core/context.h"
 #include "core/log.h"
+#include "harness/context_reset.h"
 #include "harness/fake_shell.h"
 #include "harness/log_capture.h"
 #include "tunnel/probe.h"
@@ -81,16 +82,6 @@ TEST_F(ProbeCmd, TunnelProbeGoesThroughTheInterface)
     shell.Clear();
     EXPECT_EQ(0, ZND_IsTunActive("l2tp-vpn"));
     EXPECT_EQ(5u, shell.commands().size());
-}
-
-TEST(PingEngine, MissingTable)
-{
-    ZND_ContextReset();
-    ZND_DebugOn();
-    LogCapture log;
-    EXPECT_EQ(2u, Ping_SynPingIpv4(nullptr, 5));
-    EXPECT_TRUE(log.Has("The argument is error!!"));
-    ZND_ContextReset();
 }
 
 } // namespace

@@ -1,14 +1,7 @@
-// Probes on real links: the echo engine against a responder with known delays in another
-// namespace, the ping-based probes against resolver addresses that exist only in the sandbox,
-// and interface address look-ups.
+// The ping-based probes on real links, against resolver addresses that exist only in the sandbox.
 #include <chrono>
-#include <cstring>
 #include <gtest/gtest.h>
-#include <string>
-#include "cloud/node_list.h"
-#include "core/context.h"
-#include "harness/sandbox.h"
-#include "icmp_lab.h"
+#include "harness/probe_net.h"
 #include "tunnel/probe.h"
 
 namespace {
@@ -18,172 +11,7 @@ double seconds_since(std::chrono::steady_clock::time_point t0)
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
 }
 
-class EchoProbe : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        ZND_ContextReset();
-        std::string why;
-        ASSERT_TRUE(lab.Build(10, &why)) << why;
-    }
-    void TearDown() override { ZND_ContextReset(); }
-    void AddNode(int slot, int addr_index, uint32_t id = 0)
-    {
-        table[slot].id = id ? id : (uint32_t)(addr_index + 100);
-        snprintf(table[slot].cSvrIpv4, sizeof table[slot].cSvrIpv4, "%s", IcmpLab::NodeAddr(addr_index).c_str());
-    }
-    IcmpLab lab;
-    AccNodeServer table[ZND_NODE_TABLE_SIZE] = {};
-};
-
-TEST_F(EchoProbe, AnsweringNodesGetTheirRoundTripAndSilentOnesZero)
-{
-    ASSERT_TRUE(lab.StartResponder({{IcmpLab::NodeAddr(1), {{20}}},
-                                    {IcmpLab::NodeAddr(2), {{60}}},
-                                    {IcmpLab::NodeAddr(3), {{120}}}}));
-    for (int i = 0; i < 4; i++)
-        AddNode(i, i + 1);   // the fourth never answers
-    auto t0 = std::chrono::steady_clock::now();
-    ASSERT_EQ(0u, Ping_SynPingIpv4(table, 1));
-    double took = seconds_since(t0);
-    // At least the responder's delay; the margin only absorbs scheduling on a busy machine.
-    EXPECT_GE(table[0].ping, 20u);
-    EXPECT_LT(table[0].ping, 120u);
-    EXPECT_GE(table[1].ping, 60u);
-    EXPECT_LT(table[1].ping, 160u);
-    EXPECT_GE(table[2].ping, 120u);
-    EXPECT_LT(table[2].ping, 220u);
-    EXPECT_LT(table[0].ping, table[1].ping);
-    EXPECT_LT(table[1].ping, table[2].ping);
-    EXPECT_EQ(0u, table[3].ping);
-    // The silent node keeps the pass waiting for its full second, and not much longer.
-    EXPECT_GE(took, 1.0);
-    EXPECT_LT(took, 2.0);
-}
-
-TEST_F(EchoProbe, BestOfThreeAnswersInFivePasses)
-{
-    // Answers the first three requests (50, 15, 30 ms), then goes silent.
-    IcmpLab::Answer flaky;
-    flaky.delays_ms = {50, 15, 30};
-    flaky.repeat_last = false;
-    ASSERT_TRUE(lab.StartResponder({{IcmpLab::NodeAddr(1), flaky}, {IcmpLab::NodeAddr(2), {{25}}}}));
-    AddNode(0, 1);
-    AddNode(1, 2);
-    g_znd.icmpSeq = 1;
-    ASSERT_EQ(0u, Ping_SynPingIpv4(table, 5));
-    EXPECT_GE(table[0].ping, 15u);
-    EXPECT_LT(table[0].ping, 30u);   // the 15 ms answer of the second pass, kept over 50 and 30
-    EXPECT_GE(table[1].ping, 25u);
-    EXPECT_LT(table[1].ping, 125u);
-    EXPECT_EQ(11, g_znd.icmpSeq);   // two requests per pass, the first carried 2
-    EXPECT_EQ(10, table[0].pingSeq);
-    EXPECT_EQ(11, table[1].pingSeq);
-    EXPECT_EQ(5, lab.RequestsSeen()[IcmpLab::NodeAddr(1)]);
-}
-
-TEST_F(EchoProbe, TableEndsAtFirstEmptyRecord)
-{
-    ASSERT_TRUE(lab.StartResponder({{IcmpLab::NodeAddr(1), {{10}}},
-                                    {IcmpLab::NodeAddr(2), {{10}}},
-                                    {IcmpLab::NodeAddr(4), {{10}}}}));
-    AddNode(0, 1);
-    AddNode(1, 2);
-    snprintf(table[2].cSvrIpv4, sizeof table[2].cSvrIpv4, "%s", IcmpLab::NodeAddr(3).c_str());
-    AddNode(3, 4);
-    ASSERT_EQ(0u, Ping_SynPingIpv4(table, 3));
-    auto seen = lab.RequestsSeen();
-    EXPECT_EQ(3, seen[IcmpLab::NodeAddr(1)]);
-    EXPECT_EQ(3, seen[IcmpLab::NodeAddr(2)]);
-    EXPECT_EQ(0, seen[IcmpLab::NodeAddr(3)]);
-    EXPECT_EQ(0, seen[IcmpLab::NodeAddr(4)]);
-    EXPECT_EQ(0u, table[3].ping);
-    EXPECT_EQ(0, table[3].pingSeq);
-    EXPECT_GT(table[1].ping, 0u);
-}
-
-TEST_F(EchoProbe, TenNodesTakeAboutAsLongAsOne)
-{
-    std::map<std::string, IcmpLab::Answer> answers;
-    for (int i = 1; i <= 10; i++)
-        answers[IcmpLab::NodeAddr(i)] = {{40}};
-    ASSERT_TRUE(lab.StartResponder(answers));
-
-    AddNode(0, 1);
-    auto t0 = std::chrono::steady_clock::now();
-    ASSERT_EQ(0u, Ping_SynPingIpv4(table, 3));
-    double one = seconds_since(t0);
-
-    for (int i = 0; i < 10; i++)
-        AddNode(i, i + 1);
-    t0 = std::chrono::steady_clock::now();
-    ASSERT_EQ(0u, Ping_SynPingIpv4(table, 3));
-    double ten = seconds_since(t0);
-    for (int i = 0; i < 10; i++)
-        EXPECT_GE(table[i].ping, 40u) << i;
-    EXPECT_GE(one, 0.12);
-    EXPECT_LT(ten, one + 0.25) << "one node " << one << " s, ten nodes " << ten << " s";
-}
-
-TEST_F(EchoProbe, SequenceWrapsToZero)
-{
-    ASSERT_TRUE(lab.StartResponder({{IcmpLab::NodeAddr(1), {{10}}}}));
-    AddNode(0, 1);
-    g_znd.icmpSeq = 65535;
-    ASSERT_EQ(0u, Ping_SynPingIpv4(table, 1));
-    EXPECT_EQ(0, table[0].pingSeq);
-    EXPECT_EQ(0, g_znd.icmpSeq);
-    EXPECT_GE(table[0].ping, 10u);
-}
-
-TEST_F(EchoProbe, NodeListIsOrderedByMeasuredTimes)
-{
-    ASSERT_TRUE(lab.StartResponder({{IcmpLab::NodeAddr(1), {{90}}},
-                                    {IcmpLab::NodeAddr(2), {{15}}},
-                                    {IcmpLab::NodeAddr(3), {{50}}},
-                                    {IcmpLab::NodeAddr(4), {{5}}}}));
-    for (int i = 0; i < 4; i++)
-        AddNode(i, i + 1, (uint32_t)(i + 1));
-    table[3].level = 1;   // fastest, but of a higher level
-    ASSERT_EQ(0u, ZND_NodeLevelSort(table));
-    EXPECT_EQ(2u, table[0].id);
-    EXPECT_EQ(3u, table[1].id);
-    EXPECT_EQ(1u, table[2].id);
-    EXPECT_EQ(4u, table[3].id);
-    EXPECT_GE(table[2].ping, 90u);
-}
-
-// Resolver addresses reachable only inside the sandbox, through the link "wan0" to the namespace
-// "dns" whose kernel answers pings.
-// The raw socket sees every ICMP message of the host, our own requests to a local address among
-// them; such messages are skipped instead of ending the pass before the reply arrives.
-TEST_F(EchoProbe, MessagesThatAreNotOurRepliesDoNotEndThePass)
-{
-    ZND_ContextReset();
-    AccNodeServer local[ZND_NODE_TABLE_SIZE] = {};
-    local[0].id = 1;
-    snprintf(local[0].cSvrIpv4, sizeof local[0].cSvrIpv4, "127.0.0.1");
-    auto t0 = std::chrono::steady_clock::now();
-    ASSERT_EQ(0u, Ping_SynPingIpv4(local, 3));
-    EXPECT_GT(local[0].ping, 0u);
-    EXPECT_LT(seconds_since(t0), 1.0);
-}
-
-class ReachProbe : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        ZND_ContextReset();
-        ASSERT_EQ(0, ZND_TestSh("set -e; ip netns add dns; ip link add wan0 type veth peer name wan1;"
-                                "ip link set wan1 netns dns; ip addr add 198.18.2.1/24 dev wan0; ip link set wan0 up;"
-                                "ip link add other0 type veth peer name other1; ip link set other0 up;"
-                                "ip netns exec dns ip link set lo up; ip netns exec dns ip addr add 198.18.2.2/24 dev wan1;"
-                                "ip netns exec dns ip link set wan1 up;"
-                                "ip netns exec dns ip addr add 114.114.115.115/32 dev lo;"
-                                "ip netns exec dns ip addr add 8.8.8.8/32 dev lo"));
-    }
-    void TearDown() override { ZND_ContextReset(); }
-};
+using ReachProbe = ProbeNet;
 
 TEST_F(ReachProbe, WanAndTunnelThroughTheRightInterface)
 {
@@ -198,38 +26,6 @@ TEST_F(ReachProbe, WanAndTunnelThroughTheRightInterface)
     EXPECT_EQ(0, ZND_IsTunActive("wan0;true"));
     EXPECT_EQ(1, ZND_IsUrlActive("198.18.2.2", "wan0"));
     EXPECT_EQ(0, ZND_IsUrlActive("8.8.4.4", nullptr));
-}
-
-TEST_F(ReachProbe, InterfaceAddresses)
-{
-    char out[16];
-    ZND_GetIfAddr("wan0", out);
-    EXPECT_STREQ("198.18.2.1", out);
-    ZND_GetIfNetmask("wan0", out);
-    EXPECT_STREQ("255.255.255.0", out);
-    ZND_GetIfAddr("other0", out);   // up, without an address
-    EXPECT_STREQ("0.0.0.0", out);
-    ZND_GetIfAddr("nosuch0", out);
-    EXPECT_STREQ("0.0.0.0", out);
-    ZND_GetIfNetmask("nosuch0", out);
-    EXPECT_STREQ("0.0.0.0", out);
-    ZND_GetIfAddr("a-name-much-longer-than-ifnamsiz", out);
-    EXPECT_STREQ("0.0.0.0", out);
-}
-
-TEST_F(ReachProbe, WanAddressesFromTheNetworkConfig)
-{
-    ASSERT_TRUE(ZND_TestWriteFile("/etc/config/network", "config interface 'lan'\n\toption ifname 'wan0'\n\n"
-                                                         "config interface 'wan'\n\toption ifname 'wan0'\n\n"
-                                                         "config interface 'wwan'\n\toption ifname 'nosuch0'\n"));
-    char wan[16] = "x", wwan[16] = "x";
-    ZND_GetWanAddrs(wan, wwan);
-    EXPECT_STREQ("198.18.2.1", wan);
-    EXPECT_STREQ("", wwan);
-    ASSERT_TRUE(ZND_TestWriteFile("/etc/config/network", "config interface 'wan'\n\toption proto 'dhcp'\n"));
-    ZND_GetWanAddrs(wan, wwan);   // no ifname options at all
-    EXPECT_STREQ("", wan);
-    EXPECT_STREQ("", wwan);
 }
 
 } // namespace

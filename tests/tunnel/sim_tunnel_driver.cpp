@@ -8,13 +8,14 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include "control/state.h"
 #include "core/context.h"
 #include "core/result.h"
-#include "core/state.h"
 #include "core/timer.h"
 #include "platform/loop.h"
 #include "route/route_sync.h"
-#include "tunnel/tunnel.h"
+#include "route/route_test_util.h"
+#include "tunnel/driver.h"
 
 namespace {
 
@@ -50,8 +51,8 @@ void demo_node()
 int report(int ok)
 {
     printf("state=%s mode=%u accTun=%s login=%zu traffic=%zu\n", ZND_GetStateName(g_znd.curState),
-           g_znd.curAccMode, g_znd.client.accTun, ZND_RouteHashCount(ZND_GetLoginRouteSet()),
-           ZND_RouteHashCount(ZND_GetTrafficRouteSet()));
+           g_znd.curAccMode, g_znd.client.accTun, RouteCount(ZND_GetLoginRouteSet()),
+           RouteCount(ZND_GetTrafficRouteSet()));
     return ok ? 0 : 1;
 }
 
@@ -59,6 +60,7 @@ int up(const char *mode)
 {
     if (ZND_LoopInit() != 0)
         return 2;
+    ZND_StateInit();
     ZND_LocalRouteTabInit();
     demo_node();
     g_znd.curState = ZND_STATE_LOGIN_OK;
