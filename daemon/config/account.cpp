@@ -1,12 +1,11 @@
 // The user's account and acceleration settings from the userinfo package, and the device identity.
 #include "config/account.h"
 
-#include <cerrno>
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 #include "config/uci.h"
+#include "core/decimal.h"
 #include "core/log.h"
 #include "core/result.h"
 #include "core/shell_quote.h"
@@ -15,18 +14,6 @@
 
 namespace {
 
-// Decimal value of a text; text that is not a number gives 0. Like atoi, a negative number wraps
-// around; unlike atoi, a number beyond 32 bits gives 0 instead of undefined behaviour.
-uint32_t decimal(const char *text)
-{
-    errno = 0;
-    char *end = nullptr;
-    long long v = strtoll(text, &end, 10);
-    if (end == text || errno == ERANGE || v < INT32_MIN || v > (long long)UINT32_MAX)
-        return 0;
-    return (uint32_t)v;
-}
-
 // The settings in the order they are read; the first that fails ends the reading.
 struct SettingField {
     const char *option;
@@ -34,10 +21,10 @@ struct SettingField {
 };
 
 const SettingField kSettingFields[] = {
-    {"mode", [](ClientRecord *c, const char *t) { c->mode = decimal(t); }},
-    {"node", [](ClientRecord *c, const char *t) { c->node = decimal(t); }},
+    {"mode", [](ClientRecord *c, const char *t) { c->mode = ZND_DecimalU32(t); }},
+    {"node", [](ClientRecord *c, const char *t) { c->node = ZND_DecimalU32(t); }},
     {"nodename", [](ClientRecord *c, const char *t) { ZND_CopyCut(c->nodename, t); }},
-    {"reconn", [](ClientRecord *c, const char *t) { c->reconn = decimal(t); }},
+    {"reconn", [](ClientRecord *c, const char *t) { c->reconn = ZND_DecimalU32(t); }},
 };
 
 } // namespace
