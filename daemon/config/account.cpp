@@ -42,13 +42,13 @@ uint32_t CFGI_ReadUserAccountInfo(ClientRecord *client)
     } else {
         ZND_CopyCut(client->uname, buf);
         memset(buf, 0, sizeof buf);
-        ret = UCI_GetCfgInfo("userinfo", "1", "historypass", buf, sizeof buf);
+        ret = UCI_GetSecretCfgInfo("userinfo", "1", "historypass", buf, sizeof buf);
         if (ret != ZND_OK)
             ZND_ERROR("Get userinfo.1.upass info failed!!");
         else
             ZND_CopyCut(client->upass, buf);
     }
-    ZND_DBG("uname = %s, upass = %s.", client->uname, client->upass);
+    ZND_DBG("uname = %s, upass = %s.", client->uname, ZND_LogSecret(client->upass));
     return ret;
 }
 

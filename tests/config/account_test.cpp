@@ -61,6 +61,14 @@ TEST_F(AccountTest, AccountInfoKeepsTheFirst64And256Characters)
     EXPECT_STREQ("alice", client_.uname);
     EXPECT_STREQ("its s3cret", client_.upass);
     EXPECT_TRUE(log_.lines().empty());
+
+    // With debug on the reads are logged, the password as "***".
+    ZND_DebugOn();
+    EXPECT_EQ(ZND_OK, CFGI_ReadUserAccountInfo(&client_));
+    EXPECT_TRUE(log_.Has("get the value : {userinfo.1.historyname}:[alice]."));
+    EXPECT_TRUE(log_.Has("get the value : {userinfo.1.historypass}:[***]."));
+    EXPECT_TRUE(log_.Has("uname = alice, upass = ***."));
+    EXPECT_FALSE(log_.Has("s3cret"));
 }
 
 TEST_F(AccountTest, AccountInfoFailuresNameTheField)
