@@ -103,14 +103,18 @@ void ZND_CloseNlSocket(ZND_Rtnl *rth)
     ZND_RtnlClose(rth);
 }
 
+// Another rule that only mentions the table's name (say "from 10.9.9.9 lookup login pref 500")
+// is not the rule: the check looks for the pref that starts the line and the table it looks up.
 void ZND_LoginRouteRuleInit()
 {
-    ensure_rule("ip rule list | grep -q login", "ip rule add from all lookup login pref 99");
+    ensure_rule("ip rule list | grep -qE '^99:.*[[:space:]]lookup login([[:space:]]|$)'",
+                "ip rule add from all lookup login pref 99");
 }
 
 void ZND_TrafficRouteRuleInit()
 {
-    ensure_rule("ip rule list | grep -q traffic", "ip rule add fwmark 1 table traffic pref 100");
+    ensure_rule("ip rule list | grep -qE '^100:.*[[:space:]]lookup traffic([[:space:]]|$)'",
+                "ip rule add fwmark 1 table traffic pref 100");
 }
 
 uint32_t ZND_LoginRouteCtrl(ZND_Rtnl *rth, const ZND_RouteEntry *e, uint32_t gateway, int op)

@@ -20,7 +20,8 @@ int ZND_MaskToPrefixLen(uint32_t mask);
 uint32_t ZND_OpenNlSocket(ZND_Rtnl *rth);
 void ZND_CloseNlSocket(ZND_Rtnl *rth);
 
-// Add the policy rule of the table unless "ip rule list" already mentions the table.
+// Add the policy rule of the table (pref 99 lookup login, pref 100 fwmark 1 lookup traffic) unless
+// "ip rule list" already holds a rule of that pref for that table.
 void ZND_LoginRouteRuleInit();
 void ZND_TrafficRouteRuleInit();
 

@@ -119,17 +119,24 @@ TEST_F(KernelSync, RouteAlreadyThereCountsAsFailure)
     EXPECT_EQ(3u, TableRoutes(252).size());   // the new one still went in
 }
 
-TEST_F(KernelSync, RuleNotAddedWhenAnotherRuleMentionsTheTable)
+// Other rules that mention the tables (or the words) are not the rules.
+TEST_F(KernelSync, RulesAddedWhatOtherRulesMention)
 {
     WithGateway();
     WithTunnel("tun0");
     ASSERT_EQ(0, ZND_TestSh("ip rule add from 10.9.9.9 lookup login pref 500 && "
-                            "ip rule add from 10.9.9.9 lookup traffic pref 501"));
+                            "ip rule add from 10.9.9.9 lookup traffic pref 501 && "
+                            "ip rule add fwmark 2 lookup 99 pref 100"));
     ScopedSet s;
     EXPECT_EQ(0u, ZND_AddAllLoginRouteToKernel(&client, &s));
     EXPECT_EQ(0u, ZND_AddAllTrafficRouteToKernel(&client, &s));
-    EXPECT_EQ(0u, LoginRules());
-    EXPECT_EQ(0u, TrafficRules());
+    EXPECT_EQ(1u, LoginRules());
+    EXPECT_EQ(1u, TrafficRules());
+    // Once there, they are not added again.
+    EXPECT_EQ(0u, ZND_AddAllLoginRouteToKernel(&client, &s));
+    EXPECT_EQ(0u, ZND_AddAllTrafficRouteToKernel(&client, &s));
+    EXPECT_EQ(1u, LoginRules());
+    EXPECT_EQ(1u, TrafficRules());
 }
 
 TEST_F(KernelSync, AddAllTrafficThroughTheTunnel)

@@ -54,7 +54,7 @@ TEST_F(Sync, AddAllLoginSendsEverySetEntryInWalkOrderViaGateway)
         EXPECT_EQ((Bytes{192, 168, 1, 1}), Bytes(r.begin() + 40, r.end()));
     }
     // Gateway first, then the rule, once per operation.
-    std::vector<std::string> cmds = {"ip route", "ip rule list | grep -q login",
+    std::vector<std::string> cmds = {"ip route", "ip rule list | grep -qE '^99:.*[[:space:]]lookup login([[:space:]]|$)'",
                                      "ip rule add from all lookup login pref 99"};
     EXPECT_EQ(cmds, shell.commands());
 }
