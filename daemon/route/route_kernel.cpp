@@ -88,6 +88,14 @@ int ZND_MaskToPrefixLen(uint32_t mask)
     return len;
 }
 
+uint64_t ZND_RouteKernelKey(const ZND_RouteEntry *e)
+{
+    int len = ZND_MaskToPrefixLen(inet_addr(e->mask));
+    uint32_t dst = ntohl(inet_addr(e->ip));
+    uint32_t net = len == 0 ? 0 : dst & (0xFFFFFFFFu << (32 - len));
+    return ((uint64_t)net << 8) | (uint64_t)len;
+}
+
 uint32_t ZND_OpenNlSocket(ZND_Rtnl *rth)
 {
     rth->fd = -1;

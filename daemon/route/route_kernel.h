@@ -16,6 +16,10 @@
 uint32_t CFGI_GetGateway(char *out, size_t size);
 // Leading one bits of a netmask given in network byte order (as inet_addr returns it).
 int ZND_MaskToPrefixLen(uint32_t mask);
+// What the kernel tells the routes of a table apart by: the destination cut to its prefix length,
+// and the prefix length. Entries that only differ in writing ("255.0.255.0" and "255.0.0.0" are
+// both prefix 8) have the same key.
+uint64_t ZND_RouteKernelKey(const ZND_RouteEntry *e);
 
 uint32_t ZND_OpenNlSocket(ZND_Rtnl *rth);
 void ZND_CloseNlSocket(ZND_Rtnl *rth);

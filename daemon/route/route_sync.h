@@ -19,6 +19,7 @@ uint32_t ZND_DelAllTrafficRouteFromKernel();
 // Flush both, login first: 0, or the first failure.
 uint32_t ZND_DelAllRouteFromKernel();
 // Routes only the new set has are added (0, 60, 54, 55); routes only the current set has are
-// deleted (0, 60, 54, 56).
+// deleted (0, 60, 54, 56). A route is told apart by what the kernel keys on (network and prefix
+// length), so an entry written differently from one of the other set is neither added nor deleted.
 uint32_t ZND_AddNewLoginRouteToKernel(ZND_RouteHash *newSet, ZND_RouteHash *curSet);
 uint32_t ZND_DelNotUsedLoginRouteFromKernel(ZND_RouteHash *newSet, ZND_RouteHash *curSet);

@@ -189,21 +189,26 @@ TEST_F(KernelSync, UpdateTurnsPQIntoQR)
     ZND_RouteHash *cur = ZND_GetLoginRouteSet();
     ZND_RouteHashInit(cur);
     ZND_RouteEntry p = MakeEntry("1.1.1.0", "255.255.255.0"), q = MakeEntry("2.2.0.0", "255.255.0.0"),
-                   r = MakeEntry("3.0.0.0", "255.0.0.0");
+                   r = MakeEntry("3.0.0.0", "255.0.0.0"), s = MakeEntry("4.0.0.0", "255.0.0.0"),
+                   s_rewritten = MakeEntry("4.0.0.0", "255.0.255.0");   // prefix 8 all the same
     ZND_RouteHashAdd(cur, &p);
     ZND_RouteHashAdd(cur, &q);
+    ZND_RouteHashAdd(cur, &s);
     ZND_RouteHashAdd(&next, &q);
     ZND_RouteHashAdd(&next, &r);
+    ZND_RouteHashAdd(&next, &s_rewritten);
     ASSERT_EQ(0u, ZND_AddAllLoginRouteToKernel(&client, cur));
-    // Q is not sent again: a second add would be refused and give 55.
+    // Q and S are not sent again: a second add would be refused and give 55, and a delete of S
+    // would leave its network without a route.
     EXPECT_EQ(0u, ZND_AddNewLoginRouteToKernel(&next, cur));
     EXPECT_EQ(0u, ZND_DelNotUsedLoginRouteFromKernel(&next, cur));
     ZND_RouteHashCopy(cur, &next);
-    std::vector<std::string> want = {"2.2.0.0/16 via 192.168.7.1", "3.0.0.0/8 via 192.168.7.1"};
+    std::vector<std::string> want = {"2.2.0.0/16 via 192.168.7.1", "3.0.0.0/8 via 192.168.7.1",
+                                     "4.0.0.0/8 via 192.168.7.1"};
     EXPECT_EQ(want, TableRoutes(252));
     std::vector<std::string> held = SetContents(cur);
     std::sort(held.begin(), held.end());
-    EXPECT_EQ((std::vector<std::string>{"2.2.0.0/255.255.0.0", "3.0.0.0/255.0.0.0"}), held);
+    EXPECT_EQ((std::vector<std::string>{"2.2.0.0/255.255.0.0", "3.0.0.0/255.0.0.0", "4.0.0.0/255.0.255.0"}), held);
 
     // Deleting a route the kernel no longer holds is a failure.
     ScopedSet none, gone;

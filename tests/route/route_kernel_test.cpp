@@ -140,6 +140,20 @@ TEST(MaskToPrefixLen, CountsLeadingOnes)
     EXPECT_EQ(0, ZND_MaskToPrefixLen(inet_addr("127.255.255.255")));
 }
 
+// Entries that only differ in writing are one kernel route; a different prefix length is another.
+TEST(RouteKernelKey, NetworkAndPrefixLength)
+{
+    ZND_RouteEntry a = MakeEntry("10.0.0.0", "255.0.0.0"), b = MakeEntry("10.0.0.0", "255.0.255.0"),
+                   c = MakeEntry("10.1.2.3", "255.0.0.0"), d = MakeEntry("10.0.0.0", "255.255.0.0"),
+                   e = MakeEntry("11.0.0.0", "255.0.0.0"), any = MakeEntry("1.2.3.4", "0.0.0.0"),
+                   all = MakeEntry("0.0.0.0", "0.0.0.0");
+    EXPECT_EQ(ZND_RouteKernelKey(&a), ZND_RouteKernelKey(&b));
+    EXPECT_EQ(ZND_RouteKernelKey(&a), ZND_RouteKernelKey(&c));
+    EXPECT_NE(ZND_RouteKernelKey(&a), ZND_RouteKernelKey(&d));
+    EXPECT_NE(ZND_RouteKernelKey(&a), ZND_RouteKernelKey(&e));
+    EXPECT_EQ(ZND_RouteKernelKey(&all), ZND_RouteKernelKey(&any));
+}
+
 class Gateway : public ::testing::Test {
 protected:
     void SetUp() override { ZND_ContextReset(); }

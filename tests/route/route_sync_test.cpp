@@ -137,7 +137,7 @@ TEST_F(Sync, UpdateAddsOnlyNewAndDeletesOnlyUnused)
     cur.Add("2.2.2.0", "255.255.255.0");   // Q
     next.Add("2.2.2.0", "255.255.255.0");  // Q
     next.Add("3.3.3.0", "255.255.255.0");  // R
-    next.Add("1.1.1.0", "255.255.0.0");    // P written with another mask: new, and P unused
+    next.Add("1.1.1.0", "255.255.0.0");    // P's address with a shorter mask: another route
     ZND_DebugOn();
     EXPECT_EQ(0u, ZND_AddNewLoginRouteToKernel(&next, &cur));
     EXPECT_EQ(0u, ZND_DelNotUsedLoginRouteFromKernel(&next, &cur));
@@ -147,6 +147,23 @@ TEST_F(Sync, UpdateAddsOnlyNewAndDeletesOnlyUnused)
     EXPECT_TRUE(log.Has("new login route(3.3.3.0/255.255.255.0) need add to kernel"));
     EXPECT_TRUE(log.Has("del not used login route(1.1.1.0/255.255.255.0) from kernel"));
     EXPECT_EQ(1u, shell.Count("ip rule list"));   // delete not used does not check the rule
+}
+
+// Decided by what the kernel keys on: a network written differently (the same prefix length once
+// the mask is cut at its first zero bit, host bits in the address) is neither added nor deleted.
+TEST_F(Sync, UpdateComparesRoutesAsTheKernelDoes)
+{
+    ScopedSet cur, next;
+    cur.Add("10.0.0.0", "255.0.0.0");
+    cur.Add("20.0.0.0", "255.255.0.0");
+    cur.Add("40.0.0.0", "255.255.255.0");
+    next.Add("10.0.0.0", "255.0.255.0");     // prefix 8 as well
+    next.Add("20.0.7.7", "255.255.0.0");     // 20.0.0.0/16
+    next.Add("30.0.0.0", "255.255.255.0");
+    EXPECT_EQ(0u, ZND_AddNewLoginRouteToKernel(&next, &cur));
+    EXPECT_EQ(0u, ZND_DelNotUsedLoginRouteFromKernel(&next, &cur));
+    std::vector<std::string> want = {"add 30.0.0.0/24", "del 40.0.0.0/24"};
+    EXPECT_EQ(want, Summary(talk));
 }
 
 TEST_F(Sync, UpdateFailuresGiveTheirCodes)
