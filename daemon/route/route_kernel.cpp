@@ -6,6 +6,7 @@
 #include <cstring>
 #include <libmnl/libmnl.h>
 #include <linux/rtnetlink.h>
+#include <net/if.h>
 #include <sstream>
 #include <string>
 #include "core/log.h"
@@ -96,6 +97,25 @@ uint64_t ZND_RouteKernelKey(const ZND_RouteEntry *e)
     return ((uint64_t)net << 8) | (uint64_t)len;
 }
 
+uint32_t ZND_GetLoginNextHop(ZND_LoginNextHop *hop)
+{
+    char text[ZND_ROUTE_TEXT_SIZE];
+    if (CFGI_GetGateway(text, sizeof text) != ZND_OK)
+        return ZND_ERR_COMMON;
+    struct in_addr addr;
+    if (inet_pton(AF_INET, text, &addr) == 1) {
+        *hop = {addr.s_addr, 0};
+        return ZND_OK;
+    }
+    // "default dev DEVICE ...": the third word is the device. Routes "via" a text that is no
+    // address would go to the broadcast address, so only an existing device is taken.
+    int ifindex = (int)if_nametoindex(text);
+    if (ifindex == 0)
+        return ZND_ERR_COMMON;
+    *hop = {0, ifindex};
+    return ZND_OK;
+}
+
 uint32_t ZND_OpenNlSocket(ZND_Rtnl *rth)
 {
     rth->fd = -1;
@@ -125,12 +145,16 @@ void ZND_TrafficRouteRuleInit()
                 "ip rule add fwmark 1 table traffic pref 100");
 }
 
-uint32_t ZND_LoginRouteCtrl(ZND_Rtnl *rth, const ZND_RouteEntry *e, uint32_t gateway, int op)
+uint32_t ZND_LoginRouteCtrl(ZND_Rtnl *rth, const ZND_RouteEntry *e, const ZND_LoginNextHop *hop, int op)
 {
+    bool via_device = hop->gateway == 0 && hop->ifindex != 0;
     alignas(struct nlmsghdr) char buf[kRouteRequestSize];
-    struct nlmsghdr *n = put_request(buf, e, ZND_LOGIN_ROUTE_TABLE, op, RT_SCOPE_UNIVERSE);
-    if (op == ZND_ROUTE_OP_ADD)
-        mnl_attr_put_u32(n, RTA_GATEWAY, gateway);
+    struct nlmsghdr *n =
+        put_request(buf, e, ZND_LOGIN_ROUTE_TABLE, op, via_device ? RT_SCOPE_LINK : RT_SCOPE_UNIVERSE);
+    if (op == ZND_ROUTE_OP_ADD && via_device)
+        mnl_attr_put_u32(n, RTA_OIF, (uint32_t)hop->ifindex);
+    else if (op == ZND_ROUTE_OP_ADD)
+        mnl_attr_put_u32(n, RTA_GATEWAY, hop->gateway);
     if (ZND_RtnlTalk(rth, n) < 0) {
         ZND_DBG("login route(%x:%x) handle failed!", ntohl(inet_addr(e->ip)), ntohl(inet_addr(e->mask)));
         return ZND_ERR_COMMON;

@@ -10,7 +10,9 @@
 void ZND_LocalRouteTabInit();
 void ZND_LocalRouteTabDeinit();
 
-// Every route of the set into its table: 0, 60 (no gateway), 57 (no tunnel device), 54, 55 or 58.
+// Every route of the set into its table: 0, 60 (no default route), 57 (no tunnel device), 54, 55
+// or 58. Login routes go via the default gateway, or through the default route's device when it
+// has no gateway.
 uint32_t ZND_AddAllLoginRouteToKernel(ClientRecord *client, ZND_RouteHash *set);
 uint32_t ZND_AddAllTrafficRouteToKernel(ClientRecord *client, ZND_RouteHash *set);
 // Flush a table: 0, or 56 / 59 when the shell cannot be started.

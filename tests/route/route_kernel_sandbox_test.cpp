@@ -172,14 +172,21 @@ TEST_F(KernelSync, MissingGatewayOrDeviceStopsBeforeAnyRequest)
     EXPECT_EQ(0u, TrafficRules());
 }
 
-TEST_F(KernelSync, DefaultRouteWithoutGatewayInstallsNothing)
+// A WAN without a gateway (PPPoE): the login routes are device routes of the default route's
+// device, and an update adds and deletes them alike.
+TEST_F(KernelSync, DefaultRouteWithoutGatewayInstallsDeviceRoutes)
 {
-    // The kernel would take "via 255.255.255.255" on such a link, so this must stop before it.
     ASSERT_EQ(0, ZND_TestSh("ip route add default dev wan0"));
-    ScopedSet s;
+    ScopedSet s, next;
     s.Add("10.0.0.0", "255.0.0.0");
-    EXPECT_EQ(ZND_ERR_GATEWAY, ZND_AddAllLoginRouteToKernel(&client, &s));
-    EXPECT_TRUE(TableRoutes(252).empty());
+    s.Add("1.2.3.4", "255.255.255.255");
+    next.Add("10.0.0.0", "255.0.0.0");
+    EXPECT_EQ(0u, ZND_AddAllLoginRouteToKernel(&client, &s));
+    EXPECT_EQ((std::vector<std::string>{"1.2.3.4 dev wan0", "10.0.0.0/8 dev wan0"}), TableRoutes(252));
+    EXPECT_EQ(2u, CountLines("ip -d route show table 252", "proto boot scope link"));
+    EXPECT_EQ(0u, ZND_DelNotUsedLoginRouteFromKernel(&next, &s));
+    EXPECT_EQ((std::vector<std::string>{"10.0.0.0/8 dev wan0"}), TableRoutes(252));
+    EXPECT_EQ(1u, LoginRules());
 }
 
 TEST_F(KernelSync, UpdateTurnsPQIntoQR)

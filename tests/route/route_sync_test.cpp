@@ -84,13 +84,22 @@ TEST_F(Sync, NoGatewayStopsBeforeAnyRequest)
     EXPECT_EQ(3u, log.Count("[ZND_ERROR]  get default gateway failed!  [line:"));
 }
 
-TEST_F(Sync, DefaultRouteWithoutGatewayIsNoGateway)
+// PPPoE: the default route names its device and no gateway.
+TEST_F(Sync, DefaultRouteWithoutGatewayGoesThroughItsDevice)
 {
-    shell.On("ip route", 0, "default dev pppoe-wan scope link\n");
-    ScopedSet s;
+    shell.On("ip route", 0, "default dev lo scope link\n");
+    ScopedSet s, none;
     s.Add("1.2.3.4", "255.255.255.255");
+    EXPECT_EQ(0u, ZND_AddAllLoginRouteToKernel(&client, &s));
+    EXPECT_EQ(0u, ZND_DelNotUsedLoginRouteFromKernel(&none, &s));
+    ASSERT_EQ(2u, talk.requests.size());
+    EXPECT_EQ(253, talk.requests[0][22]);   // scope link
+    EXPECT_EQ((Bytes{8, 0, 4, 0, 1, 0, 0, 0}), Bytes(talk.requests[0].begin() + 36, talk.requests[0].end()));
+    EXPECT_EQ((std::vector<std::string>{"add 1.2.3.4/32", "del 1.2.3.4/32"}), Summary(talk));
+
+    shell.On("ip route", 0, "default dev pppoe-wan scope link\n");   // no such device here
     EXPECT_EQ(ZND_ERR_GATEWAY, ZND_AddAllLoginRouteToKernel(&client, &s));
-    EXPECT_TRUE(talk.requests.empty());
+    EXPECT_EQ(2u, talk.requests.size());
 }
 
 TEST_F(Sync, EmptySetOnlyEnsuresTheRule)
