@@ -111,7 +111,11 @@ void wait_phase(PingRun *run)
             continue;
         deadline = now_ms() + ZND_PING_WAIT_MS;
         run->outstanding--;
-        record_time(node, ZND_IcmpRoundTripMs(&now, &sent));
+        uint32_t ms = 0;
+        if (ZND_IcmpRoundTripMs(&now, &sent, &ms))
+            record_time(node, ms);
+        else
+            ZND_DBG("echo reply of %s carries an impossible send time, not counted", node->cSvrIpv4);
     }
 }
 
