@@ -35,12 +35,12 @@ std::string compose(const ClientRecord *client, const char *server, const char *
 }
 
 // The curl command line of one request. Every value is single-quoted so that the shell passes it
-// as one argument; shown is the same line with the password replaced by "***", for the logs.
+// as one argument; shown is the same line with the password kept secret, for the logs.
 void compose_command(const ClientRecord *client, const char *server, const char *api, const char *body,
                      std::string *cmd, std::string *shown)
 {
     *cmd = compose(client, server, api, body, ZND_ShellEscapeSingle(client->upass));
-    *shown = compose(client, server, api, body, "***");
+    *shown = compose(client, server, api, body, ZND_LogSecret(client->upass));
 }
 
 // Removes the previous reply and runs the request; 0 or 11.

@@ -86,12 +86,13 @@ ZND_IcmpVerdict ZND_IcmpReadReply(const uint8_t *pkt, size_t len, uint16_t ident
     return ZND_ICMP_MATCH;
 }
 
-uint32_t ZND_IcmpRoundTripMs(const struct timeval *now, const struct timeval *sent)
+bool ZND_IcmpRoundTripMs(const struct timeval *now, const struct timeval *sent, uint32_t *ms)
 {
     struct timeval d = *now;
     ZND_TimevalSub(&d, sent);
-    double ms = (double)d.tv_sec * 1000.0 + (double)d.tv_usec / 1000.0;
-    if (ms > 0 && ms < 4294967295.0)
-        return (uint32_t)ms;
-    return 0;
+    double t = (double)d.tv_sec * 1000.0 + (double)d.tv_usec / 1000.0;
+    if (t < 0 || t >= 4294967295.0)
+        return false;
+    *ms = (uint32_t)t;
+    return true;
 }

@@ -29,5 +29,7 @@ ZND_IcmpVerdict ZND_IcmpReadReply(const uint8_t *pkt, size_t len, uint16_t ident
 uint16_t ZND_IcmpChecksum(const void *data, size_t len);
 // a := a - b.
 void ZND_TimevalSub(struct timeval *a, const struct timeval *b);
-// Milliseconds of a round trip (now - sent), truncated; 0 when not positive.
-uint32_t ZND_IcmpRoundTripMs(const struct timeval *now, const struct timeval *sent);
+// Milliseconds of a round trip (now - sent), truncated, into *ms; false when no round trip can
+// take that long: a negative time (the clock stepped back during the pass) or 4294967295 ms or
+// more (a corrupt echoed send time). Such a reply counts as no answer.
+bool ZND_IcmpRoundTripMs(const struct timeval *now, const struct timeval *sent, uint32_t *ms);

@@ -1,7 +1,6 @@
 // Node list reply: root "servers", one "server" element per node, one child element per field.
 #include "cloud/node_list.h"
 
-#include <cstdlib>
 #include <cstring>
 #include <libxml/tree.h>
 #include <strings.h>
@@ -10,6 +9,7 @@
 #include "cloud/node_ping.h"
 #include "cloud/xml_reply.h"
 #include "core/context.h"
+#include "core/decimal.h"
 #include "core/log.h"
 #include "core/result.h"
 #include "core/text_field.h"
@@ -17,11 +17,6 @@
 #define ZND_NODE_PROBE_PASSES 5
 
 namespace {
-
-long long decimal(const std::string &text)
-{
-    return strtoll(text.c_str(), nullptr, 10);
-}
 
 void log_table(const AccNodeServer *table)
 {
@@ -49,21 +44,21 @@ void ZND_FillNodeCfgInfo(const _xmlNode *server, AccNodeServer *entry)
         if (text.empty())
             continue;
         if (ZND_XmlIsElement(c, "id"))
-            entry->id = (uint32_t)decimal(text);
+            entry->id = ZND_DecimalU32(text.c_str());
         else if (ZND_XmlIsElement(c, "serverip"))
             ZND_CopyCut(entry->cSvrIpv4, text.c_str());
         else if (ZND_XmlIsElement(c, "servername"))
             ZND_CopyCut(entry->cSvrName, text.c_str());
         else if (ZND_XmlIsElement(c, "level"))
-            entry->level = (int8_t)(uint8_t)decimal(text);
+            entry->level = (int8_t)ZND_DecimalInRange(text.c_str(), INT8_MIN, INT8_MAX);
         else if (ZND_XmlIsElement(c, "openvport"))
-            entry->ulOpenVpnPort = (uint32_t)decimal(text);
+            entry->ulOpenVpnPort = ZND_DecimalU32(text.c_str());
         else if (ZND_XmlIsElement(c, "servermemo"))
             entry->update = strcasecmp(text.c_str(), "update/twitch") == 0 ? 1 : 0;
         else if (ZND_XmlIsElement(c, "openvpndev"))
             ZND_CopyCut(entry->cOpenVpnDev, text.c_str());
         else if (ZND_XmlIsElement(c, "protocal"))
-            entry->protocal = (uint32_t)decimal(text);
+            entry->protocal = ZND_DecimalU32(text.c_str());
     }
 }
 

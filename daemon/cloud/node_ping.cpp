@@ -40,10 +40,16 @@ void send_phase(PingRun *run)
         struct sockaddr_in to = {};
         to.sin_family = AF_INET;
         to.sin_addr.s_addr = inet_addr(node->cSvrIpv4);
+        // A node that cannot be sent to (a host name, an empty or an unroutable address) counts
+        // as not answering; the nodes after it are probed all the same.
+        if (to.sin_addr.s_addr == INADDR_NONE) {
+            ZND_DBG("node %s has no address to send an echo request to", node->cSvrIpv4);
+            continue;
+        }
         ssize_t n = sendto(run->sock, pkt, sizeof pkt, 0, reinterpret_cast<struct sockaddr *>(&to), sizeof to);
         if (n <= 0) {
             ZND_DBG("send echo request to %s failed: %s", node->cSvrIpv4, strerror(errno));
-            return;
+            continue;
         }
         run->outstanding++;
     }
@@ -111,7 +117,11 @@ void wait_phase(PingRun *run)
             continue;
         deadline = now_ms() + ZND_PING_WAIT_MS;
         run->outstanding--;
-        record_time(node, ZND_IcmpRoundTripMs(&now, &sent));
+        uint32_t ms = 0;
+        if (ZND_IcmpRoundTripMs(&now, &sent, &ms))
+            record_time(node, ms);
+        else
+            ZND_DBG("echo reply of %s carries an impossible send time, not counted", node->cSvrIpv4);
     }
 }
 

@@ -1,12 +1,11 @@
 // The user's account and acceleration settings from the userinfo package, and the device identity.
 #include "config/account.h"
 
-#include <cerrno>
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 #include "config/uci.h"
+#include "core/decimal.h"
 #include "core/log.h"
 #include "core/result.h"
 #include "core/shell_quote.h"
@@ -15,18 +14,6 @@
 
 namespace {
 
-// Decimal value of a text; text that is not a number gives 0. Like atoi, a negative number wraps
-// around; unlike atoi, a number beyond 32 bits gives 0 instead of undefined behaviour.
-uint32_t decimal(const char *text)
-{
-    errno = 0;
-    char *end = nullptr;
-    long long v = strtoll(text, &end, 10);
-    if (end == text || errno == ERANGE || v < INT32_MIN || v > (long long)UINT32_MAX)
-        return 0;
-    return (uint32_t)v;
-}
-
 // The settings in the order they are read; the first that fails ends the reading.
 struct SettingField {
     const char *option;
@@ -34,10 +21,10 @@ struct SettingField {
 };
 
 const SettingField kSettingFields[] = {
-    {"mode", [](ClientRecord *c, const char *t) { c->mode = decimal(t); }},
-    {"node", [](ClientRecord *c, const char *t) { c->node = decimal(t); }},
+    {"mode", [](ClientRecord *c, const char *t) { c->mode = ZND_DecimalU32(t); }},
+    {"node", [](ClientRecord *c, const char *t) { c->node = ZND_DecimalU32(t); }},
     {"nodename", [](ClientRecord *c, const char *t) { ZND_CopyCut(c->nodename, t); }},
-    {"reconn", [](ClientRecord *c, const char *t) { c->reconn = decimal(t); }},
+    {"reconn", [](ClientRecord *c, const char *t) { c->reconn = ZND_DecimalU32(t); }},
 };
 
 } // namespace
@@ -55,13 +42,13 @@ uint32_t CFGI_ReadUserAccountInfo(ClientRecord *client)
     } else {
         ZND_CopyCut(client->uname, buf);
         memset(buf, 0, sizeof buf);
-        ret = UCI_GetCfgInfo("userinfo", "1", "historypass", buf, sizeof buf);
+        ret = UCI_GetSecretCfgInfo("userinfo", "1", "historypass", buf, sizeof buf);
         if (ret != ZND_OK)
             ZND_ERROR("Get userinfo.1.upass info failed!!");
         else
             ZND_CopyCut(client->upass, buf);
     }
-    ZND_DBG("uname = %s, upass = %s.", client->uname, client->upass);
+    ZND_DBG("uname = %s, upass = %s.", client->uname, ZND_LogSecret(client->upass));
     return ret;
 }
 

@@ -17,9 +17,8 @@ void compose_address(char (&addr)[255], const char *package, const char *section
     snprintf(addr, sizeof addr, "%s.%s.%s", package, section, option);
 }
 
-} // namespace
-
-uint32_t UCI_GetCfgInfo(const char *package, const char *section, const char *option, char *out, size_t size)
+uint32_t get_option(const char *package, const char *section, const char *option, char *out, size_t size,
+                    bool secret)
 {
     if (!package || !section || !option || !out || size == 0) {
         ZND_ERROR("the argument point is NULL!!");
@@ -37,9 +36,22 @@ uint32_t UCI_GetCfgInfo(const char *package, const char *section, const char *op
         ZND_ERROR("This [%s] does not exist!!", addr);
         return ZND_ERR_COMMON;
     }
-    ZND_DBG("get the value : {%s}:[%s].", addr, value.c_str());
+    ZND_DBG("get the value : {%s}:[%s].", addr, secret ? ZND_LogSecret(value.c_str()) : value.c_str());
     ZND_CopyCut(out, value.c_str(), size - 1);
     return ZND_OK;
+}
+
+} // namespace
+
+uint32_t UCI_GetCfgInfo(const char *package, const char *section, const char *option, char *out, size_t size)
+{
+    return get_option(package, section, option, out, size, false);
+}
+
+uint32_t UCI_GetSecretCfgInfo(const char *package, const char *section, const char *option, char *out,
+                              size_t size)
+{
+    return get_option(package, section, option, out, size, true);
 }
 
 uint32_t UCI_SetCfgInfo(const char *package, const char *section, const char *option, const char *value)

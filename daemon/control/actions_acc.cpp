@@ -92,6 +92,8 @@ uint32_t ZND_ActionAccFail(ZND_Params, ZND_BusBuf *)
 uint32_t ZND_ActionWanAbnormalDisconnect(ZND_Params, ZND_BusBuf *)
 {
     uint32_t ret = stop_acceleration();
+    // Restarts made before the loss do not count against the redial once the WAN is back.
+    ZND_ResetAccReconnCount();
     ZND_NotifyBroadcast(ZND_NOTIFY_WAN_DROPPED);
     // The status LED keeps showing what it showed: only the state and the reason change.
     g_znd.curState = ZND_STATE_LOGIN_OK;

@@ -1,8 +1,8 @@
 #include "control/request_params.h"
 
-#include <cstdlib>
 #include <cstring>
 #include "core/context.h"
+#include "core/decimal.h"
 #include "core/log.h"
 #include "core/result.h"
 #include "core/text_field.h"
@@ -36,10 +36,10 @@ uint32_t RPC_ParseAccStartParams(ClientRecord *client, ZND_Params params)
             return ZND_ERR_COMMON;
         }
     }
-    client->mode = (uint32_t)atoi(params[0]);
-    client->node = (uint32_t)atoi(params[1]);
+    client->mode = ZND_DecimalU32(params[0]);
+    client->node = ZND_DecimalU32(params[1]);
     ZND_CopyCut(client->nodename, params[2]);
-    client->reconn = (uint32_t)atoi(params[3]);
+    client->reconn = ZND_DecimalU32(params[3]);
     return ZND_OK;
 }
 

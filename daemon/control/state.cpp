@@ -83,10 +83,15 @@ void on_acc_outcome(ZND_AccOutcome outcome)
         ZND_EventMsgHaldle(ZND_EVT_ACC_FAIL, nullptr, nullptr);
         break;
     case ZND_ACC_WAN_LOST:
-        // Posted once; the checks that follow find the disconnect recorded.
-        if (g_znd.lastEvent != ZND_EVT_ABNORMAL_DISCONNECT) {
+        // Once per loss; the checks that follow find the disconnect recorded. Supervision runs on
+        // a working tunnel (ACC_OK) or one it is dialing again (ACCING); either is stopped and the
+        // state becomes LOGIN_OK with the reason. ACCING refuses the "abnormal disconnect" event
+        // of a request, but this is supervision's own tunnel: refusing it would leave the redial
+        // stuck, the loss written to the key log again at every check.
+        if (g_znd.lastEvent != ZND_EVT_ABNORMAL_DISCONNECT &&
+            (g_znd.curState == ZND_STATE_ACC_OK || g_znd.curState == ZND_STATE_ACCING)) {
             ZND_KEYLOG("check wan network failed, code: %d", ZND_EVT_ABNORMAL_DISCONNECT);
-            ZND_MsgDispatch(ZND_EVT_ABNORMAL_DISCONNECT, nullptr, nullptr);
+            ZND_ActionWanAbnormalDisconnect(nullptr, nullptr);
         }
         break;
     case ZND_ACC_REDIALING:

@@ -12,7 +12,36 @@
 #include "platform/shell.h"
 #include "platform/syslog.h"
 
-void ZND_LogLine(int priority, const char *fmt, ...)
+std::string ZND_LogEscape(const char *text)
+{
+    std::string out;
+    for (const char *p = text; *p; p++) {
+        unsigned char c = (unsigned char)*p;
+        if (c >= 0x20 && c != 0x7f) {
+            out += (char)c;
+            continue;
+        }
+        switch (c) {
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        default: {
+            char hex[8];
+            snprintf(hex, sizeof hex, "\\x%02x", c);
+            out += hex;
+        }
+        }
+    }
+    return out;
+}
+
+void ZND_LogLineEscaped(int priority, const char *fmt, ...)
 {
     char small[512];
     va_list ap;
@@ -35,7 +64,7 @@ void ZND_LogLine(int priority, const char *fmt, ...)
 
 #define ZND_KEYLOG_MSG_SIZE 1024
 
-void ZND_KeyLog(const char *fmt, ...)
+void ZND_KeyLogEscaped(const char *fmt, ...)
 {
     char msg[ZND_KEYLOG_MSG_SIZE];
     va_list ap;

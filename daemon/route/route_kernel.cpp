@@ -6,6 +6,7 @@
 #include <cstring>
 #include <libmnl/libmnl.h>
 #include <linux/rtnetlink.h>
+#include <net/if.h>
 #include <sstream>
 #include <string>
 #include "core/log.h"
@@ -88,6 +89,33 @@ int ZND_MaskToPrefixLen(uint32_t mask)
     return len;
 }
 
+uint64_t ZND_RouteKernelKey(const ZND_RouteEntry *e)
+{
+    int len = ZND_MaskToPrefixLen(inet_addr(e->mask));
+    uint32_t dst = ntohl(inet_addr(e->ip));
+    uint32_t net = len == 0 ? 0 : dst & (0xFFFFFFFFu << (32 - len));
+    return ((uint64_t)net << 8) | (uint64_t)len;
+}
+
+uint32_t ZND_GetLoginNextHop(ZND_LoginNextHop *hop)
+{
+    char text[ZND_ROUTE_TEXT_SIZE];
+    if (CFGI_GetGateway(text, sizeof text) != ZND_OK)
+        return ZND_ERR_COMMON;
+    struct in_addr addr;
+    if (inet_pton(AF_INET, text, &addr) == 1) {
+        *hop = {addr.s_addr, 0};
+        return ZND_OK;
+    }
+    // "default dev DEVICE ...": the third word is the device. Routes "via" a text that is no
+    // address would go to the broadcast address, so only an existing device is taken.
+    int ifindex = (int)if_nametoindex(text);
+    if (ifindex == 0)
+        return ZND_ERR_COMMON;
+    *hop = {0, ifindex};
+    return ZND_OK;
+}
+
 uint32_t ZND_OpenNlSocket(ZND_Rtnl *rth)
 {
     rth->fd = -1;
@@ -103,22 +131,30 @@ void ZND_CloseNlSocket(ZND_Rtnl *rth)
     ZND_RtnlClose(rth);
 }
 
+// Another rule that only mentions the table's name (say "from 10.9.9.9 lookup login pref 500")
+// is not the rule: the check looks for the pref that starts the line and the table it looks up.
 void ZND_LoginRouteRuleInit()
 {
-    ensure_rule("ip rule list | grep -q login", "ip rule add from all lookup login pref 99");
+    ensure_rule("ip rule list | grep -qE '^99:.*[[:space:]]lookup login([[:space:]]|$)'",
+                "ip rule add from all lookup login pref 99");
 }
 
 void ZND_TrafficRouteRuleInit()
 {
-    ensure_rule("ip rule list | grep -q traffic", "ip rule add fwmark 1 table traffic pref 100");
+    ensure_rule("ip rule list | grep -qE '^100:.*[[:space:]]lookup traffic([[:space:]]|$)'",
+                "ip rule add fwmark 1 table traffic pref 100");
 }
 
-uint32_t ZND_LoginRouteCtrl(ZND_Rtnl *rth, const ZND_RouteEntry *e, uint32_t gateway, int op)
+uint32_t ZND_LoginRouteCtrl(ZND_Rtnl *rth, const ZND_RouteEntry *e, const ZND_LoginNextHop *hop, int op)
 {
+    bool via_device = hop->gateway == 0 && hop->ifindex != 0;
     alignas(struct nlmsghdr) char buf[kRouteRequestSize];
-    struct nlmsghdr *n = put_request(buf, e, ZND_LOGIN_ROUTE_TABLE, op, RT_SCOPE_UNIVERSE);
-    if (op == ZND_ROUTE_OP_ADD)
-        mnl_attr_put_u32(n, RTA_GATEWAY, gateway);
+    struct nlmsghdr *n =
+        put_request(buf, e, ZND_LOGIN_ROUTE_TABLE, op, via_device ? RT_SCOPE_LINK : RT_SCOPE_UNIVERSE);
+    if (op == ZND_ROUTE_OP_ADD && via_device)
+        mnl_attr_put_u32(n, RTA_OIF, (uint32_t)hop->ifindex);
+    else if (op == ZND_ROUTE_OP_ADD)
+        mnl_attr_put_u32(n, RTA_GATEWAY, hop->gateway);
     if (ZND_RtnlTalk(rth, n) < 0) {
         ZND_DBG("login route(%x:%x) handle failed!", ntohl(inet_addr(e->ip)), ntohl(inet_addr(e->mask)));
         return ZND_ERR_COMMON;

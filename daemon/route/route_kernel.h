@@ -16,16 +16,31 @@
 uint32_t CFGI_GetGateway(char *out, size_t size);
 // Leading one bits of a netmask given in network byte order (as inet_addr returns it).
 int ZND_MaskToPrefixLen(uint32_t mask);
+// What the kernel tells the routes of a table apart by: the destination cut to its prefix length,
+// and the prefix length. Entries that only differ in writing ("255.0.255.0" and "255.0.0.0" are
+// both prefix 8) have the same key.
+uint64_t ZND_RouteKernelKey(const ZND_RouteEntry *e);
+
+// Where the login routes go: via the default gateway or, when the default route names a device
+// and no gateway (a point-to-point WAN such as PPPoE), through that device.
+struct ZND_LoginNextHop {
+    uint32_t gateway;   // network byte order; 0 for a device route
+    int ifindex;        // the default route's device when it has no gateway, else 0
+};
+// The next hop of the first default route of "ip route": 0, or 2 when there is none.
+uint32_t ZND_GetLoginNextHop(ZND_LoginNextHop *hop);
 
 uint32_t ZND_OpenNlSocket(ZND_Rtnl *rth);
 void ZND_CloseNlSocket(ZND_Rtnl *rth);
 
-// Add the policy rule of the table unless "ip rule list" already mentions the table.
+// Add the policy rule of the table (pref 99 lookup login, pref 100 fwmark 1 lookup traffic) unless
+// "ip rule list" already holds a rule of that pref for that table.
 void ZND_LoginRouteRuleInit();
 void ZND_TrafficRouteRuleInit();
 
-// op 1 adds, anything else deletes; 0 on success, 2 when the kernel refused or did not answer.
-uint32_t ZND_LoginRouteCtrl(ZND_Rtnl *rth, const ZND_RouteEntry *e, uint32_t gateway, int op);
+// op 1 adds, anything else deletes; 0 on success, 2 when the kernel refused or did not answer. A
+// delete carries the destination only, whatever the next hop.
+uint32_t ZND_LoginRouteCtrl(ZND_Rtnl *rth, const ZND_RouteEntry *e, const ZND_LoginNextHop *hop, int op);
 uint32_t ZND_TrafficRouteCtrl(ZND_Rtnl *rth, int ifindex, const ZND_RouteEntry *e, int op);
 
 // 1 when the table lists no route, else 0.

@@ -1,11 +1,11 @@
 // Route synchronisation. Each operation owns one rtnetlink handle for its duration, looks up the
-// gateway or tunnel device once, and walks the set in its fixed order. Single-route failures are
-// summed and reported at the end; routes already installed stay.
+// login next hop or the tunnel device once, and walks the set in its fixed order. Single-route
+// failures are summed and reported at the end; routes already installed stay.
 #include "route/route_sync.h"
 
-#include <arpa/inet.h>
 #include <cstdlib>
 #include <net/if.h>
+#include <unordered_set>
 #include "core/context.h"
 #include "core/log.h"
 #include "core/paths.h"
@@ -18,8 +18,10 @@ namespace {
 
 struct LoginWalk {
     ZND_Rtnl *rth;
-    uint32_t gateway;
-    ZND_RouteHash *other;   // add new / delete not used: entries present here are left alone
+    ZND_LoginNextHop hop;
+    // Add new / delete not used: the kernel keys of the other set; an entry whose key is there is
+    // left alone.
+    const std::unordered_set<uint64_t> *other_keys;
     uint32_t failures;
 };
 
@@ -32,25 +34,33 @@ struct TrafficWalk {
 void add_login(ZND_RouteEntry *e, void *ctx)
 {
     LoginWalk *w = static_cast<LoginWalk *>(ctx);
-    w->failures += ZND_LoginRouteCtrl(w->rth, e, w->gateway, ZND_ROUTE_OP_ADD);
+    w->failures += ZND_LoginRouteCtrl(w->rth, e, &w->hop, ZND_ROUTE_OP_ADD);
+}
+
+// Decided by the kernel key, not the texts: an entry that only differs in writing from one of the
+// other set is the same route, and must be neither added (the kernel refuses it) nor deleted (that
+// would take away the one route of its network).
+bool only_in_this_set(const LoginWalk *w, const ZND_RouteEntry *e)
+{
+    return w->other_keys->count(ZND_RouteKernelKey(e)) == 0;
 }
 
 void add_login_if_new(ZND_RouteEntry *e, void *ctx)
 {
     LoginWalk *w = static_cast<LoginWalk *>(ctx);
-    if (ZND_RouteHashFind(w->other, e))
+    if (!only_in_this_set(w, e))
         return;
     ZND_DBG("new login route(%s/%s) need add to kernel", e->ip, e->mask);
-    w->failures += ZND_LoginRouteCtrl(w->rth, e, w->gateway, ZND_ROUTE_OP_ADD);
+    w->failures += ZND_LoginRouteCtrl(w->rth, e, &w->hop, ZND_ROUTE_OP_ADD);
 }
 
 void del_login_if_unused(ZND_RouteEntry *e, void *ctx)
 {
     LoginWalk *w = static_cast<LoginWalk *>(ctx);
-    if (ZND_RouteHashFind(w->other, e))
+    if (!only_in_this_set(w, e))
         return;
     ZND_DBG("del not used login route(%s/%s) from kernel", e->ip, e->mask);
-    w->failures += ZND_LoginRouteCtrl(w->rth, e, w->gateway, ZND_ROUTE_OP_DEL);
+    w->failures += ZND_LoginRouteCtrl(w->rth, e, &w->hop, ZND_ROUTE_OP_DEL);
 }
 
 void add_traffic(ZND_RouteEntry *e, void *ctx)
@@ -59,36 +69,31 @@ void add_traffic(ZND_RouteEntry *e, void *ctx)
     w->failures += ZND_TrafficRouteCtrl(w->rth, w->ifindex, e, ZND_ROUTE_OP_ADD);
 }
 
-uint32_t default_gateway(uint32_t *gateway)
+void collect_key(ZND_RouteEntry *e, void *ctx)
 {
-    char text[ZND_ROUTE_TEXT_SIZE];
-    struct in_addr addr;
-    // A default route without a gateway ("default dev X") yields the device name; routes "via"
-    // its all-ones conversion would be accepted by the kernel and send traffic to the broadcast
-    // address, so it counts as no gateway.
-    if (CFGI_GetGateway(text, sizeof text) != ZND_OK || inet_pton(AF_INET, text, &addr) != 1) {
-        ZND_ERROR("get default gateway failed!");
-        return ZND_ERR_GATEWAY;
-    }
-    *gateway = addr.s_addr;
-    return ZND_OK;
+    static_cast<std::unordered_set<uint64_t> *>(ctx)->insert(ZND_RouteKernelKey(e));
 }
 
-// Gateway, handle, optional policy rule, then one walk over set. Returns the walk's failure sum
-// in *failures, or the code that stopped it before any request.
+// Next hop, handle, optional policy rule, then one walk over set (every entry, or with other those
+// whose kernel key other does not hold). Returns the walk's failure sum in *failures, or the code
+// that stopped it before any request.
 uint32_t walk_login(ZND_RouteHash *set, ZND_RouteHash *other, ZND_RouteVisitFn fn, bool ensure_rule,
                     uint32_t *failures)
 {
-    LoginWalk w = {nullptr, 0, other, 0};
-    uint32_t rc = default_gateway(&w.gateway);
-    if (rc != ZND_OK)
-        return rc;
+    std::unordered_set<uint64_t> other_keys;
+    LoginWalk w = {nullptr, {0, 0}, &other_keys, 0};
+    if (ZND_GetLoginNextHop(&w.hop) != ZND_OK) {
+        ZND_ERROR("get default gateway failed!");
+        return ZND_ERR_GATEWAY;
+    }
     ZND_Rtnl rth;
-    rc = ZND_OpenNlSocket(&rth);
+    uint32_t rc = ZND_OpenNlSocket(&rth);
     if (rc != ZND_OK)
         return rc;
     if (ensure_rule)
         ZND_LoginRouteRuleInit();
+    if (other)
+        ZND_RouteHashWalk(other, collect_key, &other_keys);
     w.rth = &rth;
     ZND_RouteHashWalk(set, fn, &w);
     ZND_CloseNlSocket(&rth);

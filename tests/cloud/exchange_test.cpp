@@ -12,6 +12,7 @@
 #include "cloud/login.h"
 #include "core/build_config.h"
 #include "core/context.h"
+#include "core/log.h"
 #include "core/paths.h"
 #include "core/result.h"
 #include "core/shell_quote.h"
@@ -268,8 +269,8 @@ TEST(ExchangeShell, HostileValuesReachCurlAsSingleArguments)
                                              "cfg.example/api/softlogin", "-o", ZND_PATH_SERVER_REPLY};
             EXPECT_EQ(want, argv) << user << " / " << pass;
             EXPECT_FALSE(ZND_TestFileExists("/tmp/pwned")) << user << " / " << pass;
-            // The log shows the user but never the password.
-            std::string shown = std::string("-u '") + ZND_ShellEscapeSingle(user) + ":***'";
+            // The log shows the user (a line break escaped) but never the password.
+            std::string shown = std::string("-u '") + ZND_LogEscape(ZND_ShellEscapeSingle(user).c_str()) + ":***'";
             EXPECT_TRUE(log.Has(shown)) << shown;
 
             json_object *obj = nullptr;

@@ -78,11 +78,22 @@ TEST(IcmpEcho, TimevalSubBorrows)
 TEST(IcmpEcho, RoundTripMilliseconds)
 {
     struct timeval sent = {100, 900000}, now = {101, 150500};
-    EXPECT_EQ(250u, ZND_IcmpRoundTripMs(&now, &sent));
+    uint32_t ms = 7;
+    EXPECT_TRUE(ZND_IcmpRoundTripMs(&now, &sent, &ms));
+    EXPECT_EQ(250u, ms);
     struct timeval fast = {100, 900400};
-    EXPECT_EQ(0u, ZND_IcmpRoundTripMs(&fast, &sent));    // below a millisecond
+    EXPECT_TRUE(ZND_IcmpRoundTripMs(&fast, &sent, &ms));
+    EXPECT_EQ(0u, ms);   // below a millisecond
+    // No round trip takes a negative time or 4294967295 ms: the reply is no answer, not a 0 ms one.
+    ms = 7;
     struct timeval before = {99, 0};
-    EXPECT_EQ(0u, ZND_IcmpRoundTripMs(&before, &sent));  // clock stepped back
+    EXPECT_FALSE(ZND_IcmpRoundTripMs(&before, &sent, &ms));   // clock stepped back
+    struct timeval corrupt = {0, 0}, later = {4294968, 0};
+    EXPECT_FALSE(ZND_IcmpRoundTripMs(&later, &corrupt, &ms));   // 4294968000 ms
+    EXPECT_EQ(7u, ms);
+    struct timeval last = {4294967, 294000};
+    EXPECT_TRUE(ZND_IcmpRoundTripMs(&last, &corrupt, &ms));
+    EXPECT_EQ(4294967294u, ms);
 }
 
 // A datagram as a raw socket delivers it: IP header of ihl words, then the ICMP message.

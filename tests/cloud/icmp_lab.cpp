@@ -81,6 +81,12 @@ int64_t ms_until(std::chrono::steady_clock::time_point t)
                         p.reply.assign(buf + ihl, buf + n);
                         p.reply[0] = 0;   // echo reply, same identifier, sequence and data
                         p.reply[2] = p.reply[3] = 0;
+                        if (it->second.time_shift_s != 0 && p.reply.size() >= 12) {
+                            uint32_t sec;
+                            memcpy(&sec, &p.reply[8], 4);
+                            sec = (uint32_t)((int64_t)sec + it->second.time_shift_s);
+                            memcpy(&p.reply[8], &sec, 4);
+                        }
                         uint16_t sum = ZND_IcmpChecksum(p.reply.data(), p.reply.size());
                         memcpy(&p.reply[2], &sum, 2);
                         pending.push_back(p);

@@ -3,6 +3,7 @@
 // Its kernel ignores echo requests; a responder process answers them instead, each address with
 // its own delays, so that round-trip times are known and larger than a millisecond.
 #pragma once
+#include <cstdint>
 #include <map>
 #include <string>
 #include <sys/types.h>
@@ -13,6 +14,7 @@ public:
     struct Answer {
         std::vector<int> delays_ms;   // delay of the 1st, 2nd, ... request
         bool repeat_last = true;      // after the list: keep the last delay, or stay silent
+        int64_t time_shift_s = 0;     // added to the echoed send time: a reply that lies
     };
 
     IcmpLab() = default;

@@ -52,7 +52,7 @@ TEST_F(NodeList, ThreeServersFillThreeEntries)
     EXPECT_EQ(0, table[0].update);
     EXPECT_EQ(1, table[1].update);
     EXPECT_EQ(-2, table[1].level);
-    EXPECT_EQ(44, table[2].level);   // 300, low 8 bits
+    EXPECT_EQ(0, table[2].level);   // 300 does not fit the 8-bit level: invalid, not 44
     for (int i = 3; i < ZND_NODE_TABLE_SIZE; i++)
         EXPECT_EQ(0u, table[i].id) << i;
     EXPECT_TRUE(log.Has("[id:7, serverip:198.51.100.7, servername:tokyo & osaka, level:3, openvport:1194, "
@@ -79,6 +79,23 @@ TEST_F(NodeList, TextsAreCutToTheirFields)
     EXPECT_EQ(std::string(15, 'd'), table[0].cOpenVpnDev);
     EXPECT_EQ(std::string(31, '1'), table[0].cSvrIpv4);
     EXPECT_EQ(0u, table[0].id);   // the later non-numeric id counts as 0
+}
+
+// A number that does not fit its field is invalid, never wrapped into it: id 4294967297 would
+// otherwise be node 1, and port -1 port 4294967295.
+TEST_F(NodeList, NumbersThatDoNotFitAreInvalid)
+{
+    ASSERT_EQ(ZND_OK, Parse("<servers>" + server_xml(1) +
+                            "<server><id>4294967297</id><openvport>-1</openvport><protocal>99999999999</protocal>"
+                            "<level>-129</level></server>" +
+                            server_xml(3, "<openvport>4294967295</openvport><level>-128</level>") + "</servers>"));
+    EXPECT_EQ(1u, table[0].id);
+    EXPECT_EQ(0u, table[1].id);
+    EXPECT_EQ(0u, table[1].ulOpenVpnPort);
+    EXPECT_EQ(0u, table[1].protocal);
+    EXPECT_EQ(0, table[1].level);
+    EXPECT_EQ(4294967295u, table[2].ulOpenVpnPort);   // the largest that fits
+    EXPECT_EQ(-128, table[2].level);
 }
 
 TEST_F(NodeList, EmptyRootAndOtherRoots)

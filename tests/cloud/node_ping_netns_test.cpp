@@ -101,6 +101,37 @@ TEST_F(EchoProbe, TableEndsAtFirstEmptyRecord)
     EXPECT_GT(table[1].ping, 0u);
 }
 
+// A node that cannot be sent to is skipped, not the end of the send phase; a reply whose round
+// trip is impossible counts as no answer, not as the best time.
+TEST_F(EchoProbe, UnsendableNodesAndImpossibleTimesCountAsNoAnswer)
+{
+    IcmpLab::Answer ahead, ancient;
+    ahead.delays_ms = ancient.delays_ms = {10};
+    ahead.time_shift_s = 3600;            // sent "an hour from now": a negative round trip
+    ancient.time_shift_s = -4294968;      // 4294968000 ms ago
+    ASSERT_TRUE(lab.StartResponder({{IcmpLab::NodeAddr(1), {{20}}},
+                                    {IcmpLab::NodeAddr(2), ahead},
+                                    {IcmpLab::NodeAddr(3), ancient},
+                                    {IcmpLab::NodeAddr(4), {{40}}}}));
+    const char *unsendable[] = {"node.example", "", "203.0.113.1"};   // the last has no route here
+    for (int i = 0; i < 3; i++) {
+        table[i].id = (uint32_t)(i + 1);
+        snprintf(table[i].cSvrIpv4, sizeof table[i].cSvrIpv4, "%s", unsendable[i]);
+    }
+    for (int i = 3; i < 7; i++)
+        AddNode(i, i - 2);
+    ASSERT_EQ(0u, Ping_SynPingIpv4(table, 2));
+    auto seen = lab.RequestsSeen();
+    for (int i = 1; i <= 4; i++)
+        EXPECT_EQ(2, seen[IcmpLab::NodeAddr(i)]) << i;
+    for (int i = 0; i < 3; i++)
+        EXPECT_EQ(0u, table[i].ping) << unsendable[i];
+    EXPECT_GE(table[3].ping, 20u);
+    EXPECT_EQ(0u, table[4].ping);
+    EXPECT_EQ(0u, table[5].ping);
+    EXPECT_GE(table[6].ping, 40u);
+}
+
 TEST_F(EchoProbe, TenNodesTakeAboutAsLongAsOne)
 {
     std::map<std::string, IcmpLab::Answer> answers;

@@ -61,6 +61,14 @@ TEST_F(AccountTest, AccountInfoKeepsTheFirst64And256Characters)
     EXPECT_STREQ("alice", client_.uname);
     EXPECT_STREQ("its s3cret", client_.upass);
     EXPECT_TRUE(log_.lines().empty());
+
+    // With debug on the reads are logged, the password as "***".
+    ZND_DebugOn();
+    EXPECT_EQ(ZND_OK, CFGI_ReadUserAccountInfo(&client_));
+    EXPECT_TRUE(log_.Has("get the value : {userinfo.1.historyname}:[alice]."));
+    EXPECT_TRUE(log_.Has("get the value : {userinfo.1.historypass}:[***]."));
+    EXPECT_TRUE(log_.Has("uname = alice, upass = ***."));
+    EXPECT_FALSE(log_.Has("s3cret"));
 }
 
 TEST_F(AccountTest, AccountInfoFailuresNameTheField)
@@ -114,6 +122,13 @@ TEST_F(AccountTest, SettingsTextThatIsNotANumberGivesZero)
     EXPECT_EQ(0u, client_.node);   // beyond 32 bits
     EXPECT_EQ(12u, client_.reconn);
     EXPECT_EQ(std::string(63, 'x'), client_.nodename);   // the 64-byte read buffer decides
+
+    // A negative number does not fit either: it is invalid, not wrapped to 4294967295.
+    UserInfo("\toption mode '-1'\n\toption node '4294967295'\n\toption nodename 'n'\n\toption reconn '-0'\n");
+    EXPECT_EQ(ZND_OK, CFGI_ReadUserAccSetting(&client_));
+    EXPECT_EQ(0u, client_.mode);
+    EXPECT_EQ(4294967295u, client_.node);
+    EXPECT_EQ(0u, client_.reconn);
 }
 
 TEST_F(AccountTest, SettingsStopAtTheFirstMissingOption)

@@ -248,6 +248,14 @@ TEST_F(Actions, AccStartParameters)
     EXPECT_EQ(0u, g_znd.client.mode) << "text that is not a number gives 0";
     EXPECT_EQ(0u, g_znd.client.reconn);
     EXPECT_EQ(std::string(64, 'n'), g_znd.client.nodename);
+
+    // Numbers that do not fit are invalid as the settings loader reads them, not wrapped: mode
+    // 4294967297 is not OpenVPN.
+    ASSERT_EQ(ZND_OK, Send(ZND_EVT_ACC_STOP, {}));
+    EXPECT_EQ(ZND_OK, Send(ZND_EVT_ACC_START, {"4294967297", "-1", "n", "4294967296"}));
+    EXPECT_EQ(0u, g_znd.client.mode);
+    EXPECT_EQ(0u, g_znd.client.node);
+    EXPECT_EQ(0u, g_znd.client.reconn);
 }
 
 TEST_F(Actions, FailedAccStartLeavesLoginOkWithAccFail)

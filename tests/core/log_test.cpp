@@ -49,6 +49,33 @@ TEST_F(LogTest, LongLinesAreNotCut)
     EXPECT_NE(std::string::npos, cap.lines()[0].text.find(long_text + "  [line:"));
 }
 
+// A value can never start a line of its own: its control characters are escaped, while the
+// format's own text is written as it is. Values of every kind still format as printf does.
+TEST_F(LogTest, ValuesCannotForgeLines)
+{
+    LogCapture cap;
+    ZND_INFO("user %s, code %d", "x\ntouch /tmp/p", 7);
+    ZND_DebugOn();
+    ZND_DBG("respond msg:\n%s\n", "a\r\n\tb\x1b\x7f\xe6\xa8\xa1");
+    char field[8] = "ab\ncd";
+    ZND_INFO("%5d|%-4s|%x|%lu|%.*s|%c|%.1f|%s", -3, "ok", 255u, 9ul, 2, "xyz\n", 'c', 2.25, field);
+    ASSERT_EQ(3u, cap.lines().size());
+    EXPECT_EQ(0u, cap.lines()[0].text.find("[ZND_INFO]  user x\\ntouch /tmp/p, code 7  [line:"));
+    EXPECT_EQ(0u, cap.lines()[1].text.find("[ZND_DBG]  respond msg:\na\\r\\n\\tb\\x1b\\x7f\xe6\xa8\xa1\n  [line:"));
+    EXPECT_EQ(0u, cap.lines()[2].text.find("[ZND_INFO]     -3|ok  |ff|9|xy|c|2.2|ab\\ncd  [line:"));
+    for (const auto &line : cap.lines())
+        EXPECT_EQ('\n', line.text.back());
+}
+
+// A secret is marked where it is logged; the line shows "***".
+TEST_F(LogTest, SecretsAreNotWritten)
+{
+    LogCapture cap;
+    ZND_INFO("uname = %s, upass = %s.", "alice", ZND_LogSecret("s3cret"));
+    ASSERT_EQ(1u, cap.lines().size());
+    EXPECT_EQ(0u, cap.lines()[0].text.find("[ZND_INFO]  uname = alice, upass = ***.  [line:"));
+}
+
 TEST_F(LogTest, DebugLinesFollowTheSwitch)
 {
     LogCapture cap;
@@ -99,6 +126,13 @@ TEST_F(KeyLogTest, EntriesAreFlushedPerCallWithTimeStamp)
     ZND_KEYLOG("logout");
     text = ZND_TestReadFile("/tmp/zunaro.log");
     EXPECT_NE(std::string::npos, text.find("]: logout\n"));
+}
+
+TEST_F(KeyLogTest, ValuesAreEscapedThere)
+{
+    ZND_KEYLOG("login failed, user %s", "x\n[Thu Jan  1 00:00:00 1970]: login success\r");
+    std::string text = ZND_TestReadFile("/tmp/zunaro.log");
+    EXPECT_EQ(": login failed, user x\\n[Thu Jan  1 00:00:00 1970]: login success\\r\n", text.substr(26));
 }
 
 TEST_F(KeyLogTest, LongMessageIsCutTo1023Characters)

@@ -88,6 +88,39 @@ TEST_F(RouterSession, WanLostAndBack)
     EXPECT_EQ(kTrafficRoutes, Routes(251).size());
 }
 
+// While supervision dials a dropped tunnel again the state is ACCING; the WAN lost then ends the
+// redial as it ends a working tunnel, once, and its return brings acceleration back.
+TEST_F(RouterSession, WanLostDuringARedial)
+{
+    ASSERT_NO_FATAL_FAILURE(LoginAndAccelerate("1"));
+    ASSERT_EQ(0, Sim("fault tunnel openvpn never"));
+    ASSERT_EQ(0, Sim("fault tunnel openvpn drop"));
+    ASSERT_TRUE(WaitForKeyLog("reconn acc start", 1, 20000)) << KeyLog();
+    ASSERT_EQ("ACCING", Rpc("GetStatus").Status());
+    ListenOnLan(2, 120);
+    ASSERT_EQ(0, Sim("fault wan down"));
+
+    ASSERT_TRUE(WaitForState("LOGIN_OK", 30000)) << Rpc("GetStatus").text;
+    EXPECT_EQ("3", Rpc("GetStatus").Get("result.accState")) << "WAN unreachable";
+    EXPECT_EQ(1, KeyLogCount("check wan network failed, code: 16")) << KeyLog();
+    EXPECT_FALSE(LinkExists("tun0"));
+    std::vector<std::string> services = ServicesLog();
+    ASSERT_FALSE(services.empty());
+    EXPECT_TRUE(Has(services.back(), "\"service\": \"openvpn\"") && Has(services.back(), "\"action\": \"stop\""))
+        << services.back();
+    EXPECT_TRUE(Routes(252).empty());
+    EXPECT_TRUE(Routes(251).empty());
+
+    ASSERT_EQ(0, Sim("fault tunnel openvpn ok"));
+    ASSERT_EQ(0, Sim("fault wan up"));
+    ASSERT_TRUE(WaitForState("ACC_OK", 60000)) << Rpc("GetStatus").text;
+    EXPECT_EQ(1, KeyLogCount("check wan network failed, code: 16")) << "reported once";
+    std::vector<std::string> heard = Lines(Heard());
+    ASSERT_EQ(2u, heard.size());
+    EXPECT_TRUE(Has(heard[0], " { \"code\": 3, \"msg\": \"interrupt\", \"data\": null }")) << heard[0];
+    EXPECT_TRUE(Has(heard[1], " { \"code\": 1, ")) << heard[1];
+}
+
 TEST_F(RouterSession, RestartAfterKillAdoptsTheRunningTunnel)
 {
     ASSERT_NO_FATAL_FAILURE(LoginAndAccelerate("1"));

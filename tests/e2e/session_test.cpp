@@ -1,11 +1,20 @@
 // A user's session with the real daemon in the simulated router: login, acceleration with its
 // routes and rules, supervision of the tunnel, LAN discovery, stop and logout; what each state
 // refuses; the LAN told when acceleration ends.
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <functional>
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <set>
 #include <string>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 #include "core/build_config.h"
 #include "harness/sandbox.h"
+#include "route/route_sync.h"
+#include "route/route_test_util.h"
 #include "router_session.h"
 
 namespace e2e {
@@ -58,6 +67,55 @@ std::string Refusal(const std::string &state, const std::string &event, const st
 }
 
 const char kEventStop[] = " { \"code\": 0, \"msg\": \"interrupt\", \"data\": null }";
+
+// Runs a Python statement on the mock cloud's scenario (the dict d); the cloud reads it again.
+void EditScenario(const std::string &statement)
+{
+    std::string path = kState + "/scenario.json";
+    std::string script = "import json, sys\np = sys.argv[1]\nd = json.load(open(p))\n" + statement +
+                         "\nopen(p + '.new', 'w').write(json.dumps(d))\n";
+    ASSERT_EQ(0, ZND_TestSh("/usr/bin/python3 -c " + ZND_TestQuote(script) + " " + path + " && mv " + path +
+                            ".new " + path));
+}
+
+struct NodeRow {
+    int nid;
+    long ping;
+    std::string name;
+};
+
+// The node tables of a GetNodeList reply, in order (their keys are all empty, so read as text).
+std::vector<NodeRow> NodeRows(const std::string &text)
+{
+    std::vector<NodeRow> rows;
+    for (size_t pos = text.find("\"nid\": "); pos != std::string::npos; pos = text.find("\"nid\": ", pos + 1)) {
+        NodeRow r;
+        r.nid = atoi(text.c_str() + pos + 7);
+        r.ping = atol(text.c_str() + text.find("\"ping\": ", pos) + 8);
+        size_t name = text.find("\"servername\": \"", pos) + 15;
+        r.name = text.substr(name, text.find('"', name) - name);
+        rows.push_back(r);
+    }
+    return rows;
+}
+
+// Runs fn in a child process inside the router's network and mount namespaces; its exit status.
+int InRouterProcess(const std::function<int()> &fn)
+{
+    fflush(nullptr);
+    pid_t pid = fork();
+    if (pid == 0) {
+        int net = open((kState + "/ns/router.net").c_str(), O_RDONLY);
+        int mnt = open((kState + "/ns/router.mnt").c_str(), O_RDONLY);
+        if (net < 0 || mnt < 0 || setns(net, CLONE_NEWNET) != 0 || setns(mnt, CLONE_NEWNS) != 0 || chdir("/") != 0)
+            _exit(100);
+        _exit(fn());
+    }
+    int status = -1;
+    if (pid < 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status))
+        return -1;
+    return WEXITSTATUS(status);
+}
 
 TEST_F(RouterSession, TypicalUseStepByStep)
 {
@@ -208,6 +266,110 @@ TEST_F(RouterSession, LogoutWhileAcceleratingTellsTheLan)
     ListenOnLan(1, 2);
     EXPECT_EQ("INIT", Rpc("Logout").Status());
     EXPECT_EQ("", Heard());
+}
+
+// A WAN without gateway, as PPPoE makes it ("default dev pppoe-wan"): the login routes go through
+// the WAN device.
+class PppoeRouterSession : public RouterSession {
+protected:
+    std::string UpOptions() override { return "--pppoe"; }
+};
+
+TEST_F(PppoeRouterSession, AcceleratesWithLoginRoutesThroughTheWanDevice)
+{
+    ASSERT_NE(std::string::npos, InRouterOut("ip route show default").find("default dev pppoe-wan"));
+    ASSERT_NO_FATAL_FAILURE(LoginAndAccelerate("1"));
+    ExpectRoutesVia(Routes(252), kLoginRoutes, "dev pppoe-wan scope link");
+    ExpectRoutesVia(Routes(251), kTrafficRoutes, "dev tun0");
+    EXPECT_NE(std::string::npos, InRouterOut("ip route get 198.19.0.10").find("dev pppoe-wan table login"));
+    EXPECT_EQ("1", Rpc("GetStatus").Get("result.accState"));
+    EXPECT_EQ("LOGIN_OK", Rpc("AccStop").Status());
+    EXPECT_TRUE(Routes(252).empty());
+}
+
+// The login list comes again with an installed network written differently (an equivalent mask):
+// the update must leave that network's route in place. No request of the bus runs the update
+// while accelerated, so the daemon's own update runs here inside the router, against the tables
+// that the running daemon installed.
+TEST_F(RouterSession, LoginListRewrittenWithAnEquivalentMaskKeepsTheRoute)
+{
+    ASSERT_NO_FATAL_FAILURE(LoginAndAccelerate("1"));
+    std::vector<std::string> before = Routes(252);
+    std::string net;
+    int len = 0;
+    for (const auto &r : before) {
+        size_t slash = r.find('/');
+        if (slash != std::string::npos && (len = atoi(r.c_str() + slash + 1)) >= 1 && len <= 30) {
+            net = r.substr(0, slash);
+            break;
+        }
+    }
+    ASSERT_FALSE(net.empty());
+    uint32_t bits = 0xFFFFFFFFu << (32 - len);
+    struct in_addr mask = {htonl(bits)}, rewritten = {htonl(bits | 1)};   // the same prefix length
+    std::string mask_text = inet_ntoa(mask), rewritten_text = inet_ntoa(rewritten);
+
+    int rc = InRouterProcess([&] {
+        ScopedSet cur, next;
+        cur.Add(net.c_str(), mask_text.c_str());
+        next.Add(net.c_str(), rewritten_text.c_str());
+        uint32_t added = ZND_AddNewLoginRouteToKernel(&next, &cur);
+        uint32_t deleted = ZND_DelNotUsedLoginRouteFromKernel(&next, &cur);
+        return added == 0 && deleted == 0 ? 0 : 1;
+    });
+    EXPECT_EQ(0, rc);
+    EXPECT_EQ(before, Routes(252)) << net << "/" << len << " written " << rewritten_text;
+}
+
+// Pings go on past a node of the list that cannot be sent to; the nodes after it are measured and
+// ranked by their times ahead of it.
+TEST_F(RouterSession, NodesAfterOneWithoutAddressAreProbed)
+{
+    EditScenario("d['nodes'].insert(0, {'id': 9, 'serverip': 'node.example', 'servername': 'nowhere-9', "
+                 "'level': 0, 'openvport': 1194, 'servermemo': '', 'openvpndev': 'tun', 'protocal': 1})");
+    ASSERT_EQ("LOGIN_OK", Rpc("Login", {"demo", "zunaro-demo"}).Status());
+    Reply list = Rpc("GetNodeList");
+    std::vector<NodeRow> rows = NodeRows(list.text);
+    ASSERT_EQ(4u, rows.size()) << list.text;
+    // Level 0 first, fastest first; the node that never answered last of its level.
+    EXPECT_GT(rows[0].ping, 0) << rows[0].name;
+    EXPECT_GT(rows[1].ping, 0) << rows[1].name;
+    EXPECT_LE(rows[0].ping, rows[1].ping);
+    EXPECT_EQ(std::set<std::string>({"tokyo-1", "hongkong-1"}), std::set<std::string>({rows[0].name, rows[1].name}));
+    EXPECT_EQ("nowhere-9", rows[2].name);
+    EXPECT_EQ(0, rows[2].ping);
+    EXPECT_EQ("singapore-1", rows[3].name);
+    EXPECT_GT(rows[3].ping, 0);
+}
+
+// Debug output names the steps but never the password: not at login, not for any kind of tunnel,
+// not when the account is read from UCI again after a restart.
+TEST_F(RouterSession, DebugLinesKeepThePasswordOut)
+{
+    const std::string pass = "pw-seen-nowhere-7f3a";
+    EditScenario("d['accounts']['demo']['password'] = '" + pass + "'");
+    ASSERT_EQ(0, InRouter("sed -i \"s/option historypass .*/option historypass '" + pass + "'/\" /etc/config/userinfo"));
+    ASSERT_EQ("INIT", Rpc("DebugOn").Status());
+    ASSERT_EQ("LOGIN_OK", Rpc("Login", {"demo", pass}).Status());
+    for (const char *mode : {"1", "2", "3"}) {
+        ASSERT_EQ("ACCING", Rpc("AccStart", {mode, "0", "", "1"}).Status()) << mode;
+        ASSERT_TRUE(WaitForState("ACC_OK", 45000)) << mode << Rpc("GetStatus").text;
+        ASSERT_EQ("LOGIN_OK", Rpc("AccStop").Status()) << mode;
+    }
+    // The restart reads the account once the WAN answers: by then debug output is on again.
+    ASSERT_EQ(0, Sim("fault wan down"));
+    ASSERT_EQ(0, Sim("daemon stop"));
+    ASSERT_EQ(0, Sim("daemon start"));
+    ASSERT_EQ("INIT", Rpc("DebugOn").Status());
+    ASSERT_EQ(0, Sim("fault wan up"));
+    ASSERT_TRUE(WaitFor(30000, [&] { return DaemonLog().find("uname = demo, upass = ***.") != std::string::npos; }))
+        << DaemonLog();
+
+    std::string log = DaemonLog();
+    EXPECT_NE(std::string::npos, log.find("get the value : {userinfo.1.historypass}:[***]."));
+    EXPECT_NE(std::string::npos, log.find("-u 'demo:***'"));
+    EXPECT_EQ(std::string::npos, log.find(pass));
+    EXPECT_EQ(std::string::npos, KeyLog().find(pass));
 }
 
 } // namespace

@@ -115,17 +115,24 @@ TEST_F(KernelSync, RouteAlreadyThereCountsAsFailure)
     EXPECT_EQ(3u, TableRoutes(252).size());   // the new one still went in
 }
 
-TEST_F(KernelSync, RuleNotAddedWhenAnotherRuleMentionsTheTable)
+// Other rules that mention the tables (or the words) are not the rules.
+TEST_F(KernelSync, RulesAddedWhatOtherRulesMention)
 {
     WithGateway();
     WithTunnel("tun0");
     ASSERT_EQ(0, ZND_TestSh("ip rule add from 10.9.9.9 lookup login pref 500 && "
-                            "ip rule add from 10.9.9.9 lookup traffic pref 501"));
+                            "ip rule add from 10.9.9.9 lookup traffic pref 501 && "
+                            "ip rule add fwmark 2 lookup 99 pref 100"));
     ScopedSet s;
     EXPECT_EQ(0u, ZND_AddAllLoginRouteToKernel(&client, &s));
     EXPECT_EQ(0u, ZND_AddAllTrafficRouteToKernel(&client, &s));
-    EXPECT_EQ(0u, LoginRules());
-    EXPECT_EQ(0u, TrafficRules());
+    EXPECT_EQ(1u, LoginRules());
+    EXPECT_EQ(1u, TrafficRules());
+    // Once there, they are not added again.
+    EXPECT_EQ(0u, ZND_AddAllLoginRouteToKernel(&client, &s));
+    EXPECT_EQ(0u, ZND_AddAllTrafficRouteToKernel(&client, &s));
+    EXPECT_EQ(1u, LoginRules());
+    EXPECT_EQ(1u, TrafficRules());
 }
 
 TEST_F(KernelSync, AddAllTrafficThroughTheTunnel)
@@ -161,14 +168,21 @@ TEST_F(KernelSync, MissingGatewayOrDeviceStopsBeforeAnyRequest)
     EXPECT_EQ(0u, TrafficRules());
 }
 
-TEST_F(KernelSync, DefaultRouteWithoutGatewayInstallsNothing)
+// A WAN without a gateway (PPPoE): the login routes are device routes of the default route's
+// device, and an update adds and deletes them alike.
+TEST_F(KernelSync, DefaultRouteWithoutGatewayInstallsDeviceRoutes)
 {
-    // The kernel would take "via 255.255.255.255" on such a link, so this must stop before it.
     ASSERT_EQ(0, ZND_TestSh("ip route add default dev wan0"));
-    ScopedSet s;
+    ScopedSet s, next;
     s.Add("10.0.0.0", "255.0.0.0");
-    EXPECT_EQ(ZND_ERR_GATEWAY, ZND_AddAllLoginRouteToKernel(&client, &s));
-    EXPECT_TRUE(TableRoutes(252).empty());
+    s.Add("1.2.3.4", "255.255.255.255");
+    next.Add("10.0.0.0", "255.0.0.0");
+    EXPECT_EQ(0u, ZND_AddAllLoginRouteToKernel(&client, &s));
+    EXPECT_EQ((std::vector<std::string>{"1.2.3.4 dev wan0", "10.0.0.0/8 dev wan0"}), TableRoutes(252));
+    EXPECT_EQ(2u, CountLines("ip -d route show table 252", "proto boot scope link"));
+    EXPECT_EQ(0u, ZND_DelNotUsedLoginRouteFromKernel(&next, &s));
+    EXPECT_EQ((std::vector<std::string>{"10.0.0.0/8 dev wan0"}), TableRoutes(252));
+    EXPECT_EQ(1u, LoginRules());
 }
 
 TEST_F(KernelSync, UpdateTurnsPQIntoQR)
@@ -178,21 +192,26 @@ TEST_F(KernelSync, UpdateTurnsPQIntoQR)
     ZND_RouteHash *cur = ZND_GetLoginRouteSet();
     ZND_RouteHashInit(cur);
     ZND_RouteEntry p = MakeEntry("1.1.1.0", "255.255.255.0"), q = MakeEntry("2.2.0.0", "255.255.0.0"),
-                   r = MakeEntry("3.0.0.0", "255.0.0.0");
+                   r = MakeEntry("3.0.0.0", "255.0.0.0"), s = MakeEntry("4.0.0.0", "255.0.0.0"),
+                   s_rewritten = MakeEntry("4.0.0.0", "255.0.255.0");   // prefix 8 all the same
     ZND_RouteHashAdd(cur, &p);
     ZND_RouteHashAdd(cur, &q);
+    ZND_RouteHashAdd(cur, &s);
     ZND_RouteHashAdd(&next, &q);
     ZND_RouteHashAdd(&next, &r);
+    ZND_RouteHashAdd(&next, &s_rewritten);
     ASSERT_EQ(0u, ZND_AddAllLoginRouteToKernel(&client, cur));
-    // Q is not sent again: a second add would be refused and give 55.
+    // Q and S are not sent again: a second add would be refused and give 55, and a delete of S
+    // would leave its network without a route.
     EXPECT_EQ(0u, ZND_AddNewLoginRouteToKernel(&next, cur));
     EXPECT_EQ(0u, ZND_DelNotUsedLoginRouteFromKernel(&next, cur));
     ZND_RouteHashCopy(cur, &next);
-    std::vector<std::string> want = {"2.2.0.0/16 via 192.168.7.1", "3.0.0.0/8 via 192.168.7.1"};
+    std::vector<std::string> want = {"2.2.0.0/16 via 192.168.7.1", "3.0.0.0/8 via 192.168.7.1",
+                                     "4.0.0.0/8 via 192.168.7.1"};
     EXPECT_EQ(want, TableRoutes(252));
     std::vector<std::string> held = SetContents(cur);
     std::sort(held.begin(), held.end());
-    EXPECT_EQ((std::vector<std::string>{"2.2.0.0/255.255.0.0", "3.0.0.0/255.0.0.0"}), held);
+    EXPECT_EQ((std::vector<std::string>{"2.2.0.0/255.255.0.0", "3.0.0.0/255.0.0.0", "4.0.0.0/255.0.255.0"}), held);
 
     // Deleting a route the kernel no longer holds is a failure.
     ScopedSet none, gone;

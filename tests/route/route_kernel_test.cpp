@@ -56,13 +56,27 @@ protected:
 TEST_F(KernelRoute, LoginAddAndDeleteBytes)
 {
     ZND_RouteEntry e = MakeEntry("10.0.0.0", "255.0.0.0");
-    EXPECT_EQ(0u, ZND_LoginRouteCtrl(&rth, &e, inet_addr("192.168.1.1"), 1));
-    EXPECT_EQ(0u, ZND_LoginRouteCtrl(&rth, &e, inet_addr("192.168.1.1"), 2));
+    ZND_LoginNextHop hop = {inet_addr("192.168.1.1"), 0};
+    EXPECT_EQ(0u, ZND_LoginRouteCtrl(&rth, &e, &hop, 1));
+    EXPECT_EQ(0u, ZND_LoginRouteCtrl(&rth, &e, &hop, 2));
     ASSERT_EQ(2u, talk.requests.size());
     EXPECT_EQ(Request(24, 8, 252, 0, {8, 0, 1, 0, 10, 0, 0, 0, 8, 0, 5, 0, 192, 168, 1, 1}),
               WithoutSeq(talk.requests[0]));
     EXPECT_EQ(Request(25, 8, 252, 255, {8, 0, 1, 0, 10, 0, 0, 0}), WithoutSeq(talk.requests[1]));
     EXPECT_EQ(SeqOf(talk.requests[0]) + 1, SeqOf(talk.requests[1]));
+}
+
+// A default route without a gateway (PPPoE): login routes are device routes, deleted alike.
+TEST_F(KernelRoute, LoginRoutesThroughTheWanDevice)
+{
+    ZND_RouteEntry e = MakeEntry("10.0.0.0", "255.0.0.0");
+    ZND_LoginNextHop hop = {0, 7};
+    EXPECT_EQ(0u, ZND_LoginRouteCtrl(&rth, &e, &hop, 1));
+    EXPECT_EQ(0u, ZND_LoginRouteCtrl(&rth, &e, &hop, 2));
+    ASSERT_EQ(2u, talk.requests.size());
+    EXPECT_EQ(Request(24, 8, 252, 253, {8, 0, 1, 0, 10, 0, 0, 0, 8, 0, 4, 0, 7, 0, 0, 0}),
+              WithoutSeq(talk.requests[0]));
+    EXPECT_EQ(Request(25, 8, 252, 255, {8, 0, 1, 0, 10, 0, 0, 0}), WithoutSeq(talk.requests[1]));
 }
 
 TEST_F(KernelRoute, TrafficAddAndDeleteBytes)
@@ -84,7 +98,8 @@ TEST_F(KernelRoute, TrafficAddAndDeleteBytes)
 TEST_F(KernelRoute, UnparsableTextsBecomeAllOnes)
 {
     ZND_RouteEntry e = MakeEntry("tun0", "255.255.255.255");
-    EXPECT_EQ(0u, ZND_LoginRouteCtrl(&rth, &e, inet_addr("eth0"), 1));
+    ZND_LoginNextHop hop = {inet_addr("eth0"), 0};
+    EXPECT_EQ(0u, ZND_LoginRouteCtrl(&rth, &e, &hop, 1));
     ASSERT_EQ(1u, talk.requests.size());
     EXPECT_EQ(Request(24, 32, 252, 0, {8, 0, 1, 0, 255, 255, 255, 255, 8, 0, 5, 0, 255, 255, 255, 255}),
               WithoutSeq(talk.requests[0]));
@@ -95,10 +110,11 @@ TEST_F(KernelRoute, RefusalGivesTwoAndDebugLineWhenSwitchedOn)
     talk.refuse_dst = inet_addr("10.0.0.0");
     ZND_RouteEntry e = MakeEntry("10.0.0.0", "255.0.0.0");
     LogCapture log;
-    EXPECT_EQ(2u, ZND_LoginRouteCtrl(&rth, &e, inet_addr("192.168.1.1"), 1));
+    ZND_LoginNextHop hop = {inet_addr("192.168.1.1"), 0};
+    EXPECT_EQ(2u, ZND_LoginRouteCtrl(&rth, &e, &hop, 1));
     EXPECT_TRUE(log.lines().empty());
     ZND_DebugOn();
-    EXPECT_EQ(2u, ZND_LoginRouteCtrl(&rth, &e, inet_addr("192.168.1.1"), 2));
+    EXPECT_EQ(2u, ZND_LoginRouteCtrl(&rth, &e, &hop, 2));
     EXPECT_EQ(2u, ZND_TrafficRouteCtrl(&rth, 9, &e, 1));
     ASSERT_EQ(2u, log.lines().size());
     EXPECT_EQ(0u, log.lines()[0].text.find("[ZND_DBG]  login route(a000000:ff000000) handle failed!  [line:"));
@@ -140,6 +156,20 @@ TEST(MaskToPrefixLen, CountsLeadingOnes)
     EXPECT_EQ(0, ZND_MaskToPrefixLen(inet_addr("127.255.255.255")));
 }
 
+// Entries that only differ in writing are one kernel route; a different prefix length is another.
+TEST(RouteKernelKey, NetworkAndPrefixLength)
+{
+    ZND_RouteEntry a = MakeEntry("10.0.0.0", "255.0.0.0"), b = MakeEntry("10.0.0.0", "255.0.255.0"),
+                   c = MakeEntry("10.1.2.3", "255.0.0.0"), d = MakeEntry("10.0.0.0", "255.255.0.0"),
+                   e = MakeEntry("11.0.0.0", "255.0.0.0"), any = MakeEntry("1.2.3.4", "0.0.0.0"),
+                   all = MakeEntry("0.0.0.0", "0.0.0.0");
+    EXPECT_EQ(ZND_RouteKernelKey(&a), ZND_RouteKernelKey(&b));
+    EXPECT_EQ(ZND_RouteKernelKey(&a), ZND_RouteKernelKey(&c));
+    EXPECT_NE(ZND_RouteKernelKey(&a), ZND_RouteKernelKey(&d));
+    EXPECT_NE(ZND_RouteKernelKey(&a), ZND_RouteKernelKey(&e));
+    EXPECT_EQ(ZND_RouteKernelKey(&all), ZND_RouteKernelKey(&any));
+}
+
 class Gateway : public ::testing::Test {
 protected:
     void SetUp() override { ZND_ContextReset(); }
@@ -164,6 +194,24 @@ TEST_F(Gateway, DeviceDefaultYieldsDeviceName)
     shell.On("ip route", 0, "default dev pppoe-wan scope link\n");
     EXPECT_EQ(0u, CFGI_GetGateway(out, sizeof out));
     EXPECT_STREQ("pppoe-wan", out);
+}
+
+TEST_F(Gateway, LoginNextHopIsTheGatewayOrTheDefaultRoutesDevice)
+{
+    ZND_LoginNextHop hop = {1, 1};
+    shell.On("ip route", 0, "default via 192.168.1.1 dev eth0\n");
+    EXPECT_EQ(0u, ZND_GetLoginNextHop(&hop));
+    EXPECT_EQ(inet_addr("192.168.1.1"), hop.gateway);
+    EXPECT_EQ(0, hop.ifindex);
+    shell.On("ip route", 0, "default dev lo scope link\n");   // lo: the device every namespace has
+    EXPECT_EQ(0u, ZND_GetLoginNextHop(&hop));
+    EXPECT_EQ(0u, hop.gateway);
+    EXPECT_EQ(1, hop.ifindex);
+    // A device that does not exist is no next hop: nothing may go "via" its name.
+    shell.On("ip route", 0, "default dev pppoe-gone scope link\n");
+    EXPECT_EQ(2u, ZND_GetLoginNextHop(&hop));
+    shell.On("ip route", 0, "10.0.0.0/8 dev eth0\n");
+    EXPECT_EQ(2u, ZND_GetLoginNextHop(&hop));
 }
 
 TEST_F(Gateway, NoDefaultLeavesBufferCleared)
@@ -201,13 +249,14 @@ protected:
     FakeShell shell;
 };
 
-TEST_F(RouteShell, RulesAddedOnlyWhenTableNotMentioned)
+TEST_F(RouteShell, RulesAddedOnlyWhenNotThere)
 {
     shell.On("grep -q", FakeShell::Exit(1));
     ZND_LoginRouteRuleInit();
     ZND_TrafficRouteRuleInit();
-    std::vector<std::string> want = {"ip rule list | grep -q login", "ip rule add from all lookup login pref 99",
-                                     "ip rule list | grep -q traffic",
+    std::vector<std::string> want = {"ip rule list | grep -qE '^99:.*[[:space:]]lookup login([[:space:]]|$)'",
+                                     "ip rule add from all lookup login pref 99",
+                                     "ip rule list | grep -qE '^100:.*[[:space:]]lookup traffic([[:space:]]|$)'",
                                      "ip rule add fwmark 1 table traffic pref 100"};
     EXPECT_EQ(want, shell.commands());
 

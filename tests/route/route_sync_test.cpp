@@ -54,7 +54,7 @@ TEST_F(Sync, AddAllLoginSendsEverySetEntryInWalkOrderViaGateway)
         EXPECT_EQ((Bytes{192, 168, 1, 1}), Bytes(r.begin() + 40, r.end()));
     }
     // Gateway first, then the rule, once per operation.
-    std::vector<std::string> cmds = {"ip route", "ip rule list | grep -q login",
+    std::vector<std::string> cmds = {"ip route", "ip rule list | grep -qE '^99:.*[[:space:]]lookup login([[:space:]]|$)'",
                                      "ip rule add from all lookup login pref 99"};
     EXPECT_EQ(cmds, shell.commands());
 }
@@ -84,13 +84,22 @@ TEST_F(Sync, NoGatewayStopsBeforeAnyRequest)
     EXPECT_EQ(3u, log.Count("[ZND_ERROR]  get default gateway failed!  [line:"));
 }
 
-TEST_F(Sync, DefaultRouteWithoutGatewayIsNoGateway)
+// PPPoE: the default route names its device and no gateway.
+TEST_F(Sync, DefaultRouteWithoutGatewayGoesThroughItsDevice)
 {
-    shell.On("ip route", 0, "default dev pppoe-wan scope link\n");
-    ScopedSet s;
+    shell.On("ip route", 0, "default dev lo scope link\n");
+    ScopedSet s, none;
     s.Add("1.2.3.4", "255.255.255.255");
+    EXPECT_EQ(0u, ZND_AddAllLoginRouteToKernel(&client, &s));
+    EXPECT_EQ(0u, ZND_DelNotUsedLoginRouteFromKernel(&none, &s));
+    ASSERT_EQ(2u, talk.requests.size());
+    EXPECT_EQ(253, talk.requests[0][22]);   // scope link
+    EXPECT_EQ((Bytes{8, 0, 4, 0, 1, 0, 0, 0}), Bytes(talk.requests[0].begin() + 36, talk.requests[0].end()));
+    EXPECT_EQ((std::vector<std::string>{"add 1.2.3.4/32", "del 1.2.3.4/32"}), Summary(talk));
+
+    shell.On("ip route", 0, "default dev pppoe-wan scope link\n");   // no such device here
     EXPECT_EQ(ZND_ERR_GATEWAY, ZND_AddAllLoginRouteToKernel(&client, &s));
-    EXPECT_TRUE(talk.requests.empty());
+    EXPECT_EQ(2u, talk.requests.size());
 }
 
 TEST_F(Sync, EmptySetOnlyEnsuresTheRule)
@@ -137,7 +146,7 @@ TEST_F(Sync, UpdateAddsOnlyNewAndDeletesOnlyUnused)
     cur.Add("2.2.2.0", "255.255.255.0");   // Q
     next.Add("2.2.2.0", "255.255.255.0");  // Q
     next.Add("3.3.3.0", "255.255.255.0");  // R
-    next.Add("1.1.1.0", "255.255.0.0");    // P written with another mask: new, and P unused
+    next.Add("1.1.1.0", "255.255.0.0");    // P's address with a shorter mask: another route
     ZND_DebugOn();
     EXPECT_EQ(0u, ZND_AddNewLoginRouteToKernel(&next, &cur));
     EXPECT_EQ(0u, ZND_DelNotUsedLoginRouteFromKernel(&next, &cur));
@@ -147,6 +156,23 @@ TEST_F(Sync, UpdateAddsOnlyNewAndDeletesOnlyUnused)
     EXPECT_TRUE(log.Has("new login route(3.3.3.0/255.255.255.0) need add to kernel"));
     EXPECT_TRUE(log.Has("del not used login route(1.1.1.0/255.255.255.0) from kernel"));
     EXPECT_EQ(1u, shell.Count("ip rule list"));   // delete not used does not check the rule
+}
+
+// Decided by what the kernel keys on: a network written differently (the same prefix length once
+// the mask is cut at its first zero bit, host bits in the address) is neither added nor deleted.
+TEST_F(Sync, UpdateComparesRoutesAsTheKernelDoes)
+{
+    ScopedSet cur, next;
+    cur.Add("10.0.0.0", "255.0.0.0");
+    cur.Add("20.0.0.0", "255.255.0.0");
+    cur.Add("40.0.0.0", "255.255.255.0");
+    next.Add("10.0.0.0", "255.0.255.0");     // prefix 8 as well
+    next.Add("20.0.7.7", "255.255.0.0");     // 20.0.0.0/16
+    next.Add("30.0.0.0", "255.255.255.0");
+    EXPECT_EQ(0u, ZND_AddNewLoginRouteToKernel(&next, &cur));
+    EXPECT_EQ(0u, ZND_DelNotUsedLoginRouteFromKernel(&next, &cur));
+    std::vector<std::string> want = {"add 30.0.0.0/24", "del 40.0.0.0/24"};
+    EXPECT_EQ(want, Summary(talk));
 }
 
 TEST_F(Sync, UpdateFailuresGiveTheirCodes)

@@ -67,6 +67,29 @@ TEST_F(Supervision, LostWanIsReportedOnceAndRecheckedEveryThirtySeconds)
     EXPECT_EQ(0u, g_znd.accReconnCount);
 }
 
+// While supervision dials a dropped tunnel again the state is ACCING; a WAN lost then ends the
+// redial as it ends a working tunnel: once, with the tunnel stopped and the reason recorded.
+TEST_F(Supervision, LostWanDuringARedialEndsItOnce)
+{
+    ReachAccOk(1, "tun0", 1);
+    TunnelAnswers("tun0", false);
+    clock.Advance(5000);
+    ASSERT_EQ(ZND_STATE_ACCING, ZND_GetState());
+    ASSERT_EQ(1u, KeyLogCount("reconn acc start"));
+    size_t stops = shell.Count("/etc/init.d/openvpn stop");
+
+    WanAnswers(false);
+    clock.Advance(100000);   // the check 1 s after the restart, then two 30-second rechecks
+    EXPECT_EQ(1u, KeyLogCount("check wan network failed, code: 16")) << KeyLog();
+    EXPECT_EQ(ZND_STATE_LOGIN_OK, ZND_GetState());
+    EXPECT_EQ(ZND_EVT_ABNORMAL_DISCONNECT, ZND_GetLastEvent());
+    EXPECT_EQ(stops + 1, shell.Count("/etc/init.d/openvpn stop"));
+    EXPECT_EQ(1u, KeyLogCount("reconn acc start"));
+    EXPECT_EQ(0u, g_znd.accReconnCount);
+    EXPECT_FALSE(log.Has("invalid event"));
+    EXPECT_TRUE(ZND_TimeoutPending(&g_znd.accTimer)) << "rechecked while the WAN is gone";
+}
+
 TEST_F(Supervision, WanReportedByTheNetworkIsNotReportedAgain)
 {
     ReachAccOk(3, "l2tp-vpn", 1);
