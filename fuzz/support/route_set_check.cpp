@@ -56,18 +56,5 @@ size_t ZND_FuzzCheckRouteSet(ZND_RouteHash *set, const std::string &input)
             in_bucket = link == &found->link;
         ZND_FUZZ_CHECK(in_bucket, input);
     }
-    // Every walk visits all 1024 buckets: the copy is checked only where there is something to copy.
-    if (l.entries.empty())
-        return 0;
-    static ZND_RouteHash copy;
-    static bool ready = false;
-    if (!ready) {
-        ZND_RouteHashInit(&copy);
-        ready = true;
-    }
-    ZND_RouteHashCopy(&copy, set);
-    ZND_FUZZ_CHECK(memcmp(copy.version, set->version, sizeof copy.version) == 0, input);
-    ZND_FUZZ_CHECK(list(&copy, input).entries == l.entries, input);
-    ZND_RouteHashClear(&copy);
     return l.entries.size();
 }

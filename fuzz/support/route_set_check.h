@@ -1,6 +1,6 @@
 // Checks of a route set filled from outside input: every entry a whole, terminated address and
-// mask, in the bucket of its address, linked both ways, found by a look-up, never twice; a copy
-// holds the same entries in the same order. Returns the number of entries.
+// mask, in the bucket of its address, linked both ways, found by a look-up, never twice. Returns
+// the number of entries.
 #pragma once
 #include <cstddef>
 #include <string>
