@@ -56,6 +56,20 @@ long rss_kb(int pid)
     return kb;
 }
 
+// One call of zunaro.rpc: the request as JSON text, the reply as the bus client prints it.
+int call_rpc(const std::string &json, std::string *reply, int timeout_ms = 30000)
+{
+    ZND_BusValue msg, answer;
+    bool replied = false;
+    reply->clear();
+    if (ZND_BusFromJson(json.c_str(), &msg) != 0)
+        return ZND_BUS_STATUS_INVALID_ARGUMENT;
+    int status = ZND_BusClientCall(nullptr, "zunaro", "rpc", msg, timeout_ms, &answer, &replied);
+    if (replied)
+        *reply = ZND_BusToJson(answer, true);
+    return status;
+}
+
 // --- requests ---------------------------------------------------------------------------------
 
 struct Soak {
@@ -66,6 +80,26 @@ struct Soak {
 
     int pick(int n) { return (int)(rng() % (unsigned)n); }
 
+    // Letters and digits, for texts inside JSON strings.
+    std::string printable_text(size_t max)
+    {
+        std::string s(rng() % (max + 1), 'a');
+        for (char &c : s)
+            c = (char)('0' + rng() % 75);
+        for (char &c : s)
+            if (c == '\\')
+                c = '/';
+        return s;
+    }
+
+    static std::string repeat(const std::string &piece, int n)
+    {
+        std::string out;
+        for (int i = 0; i < n; i++)
+            out += piece;
+        return out;
+    }
+
     std::string random_text(size_t max)
     {
         std::string s(rng() % (max + 1), ' ');
@@ -74,30 +108,21 @@ struct Soak {
         return s;
     }
 
-    // One call of zunaro.rpc; every call must be answered with a reply.
-    void call(const ZND_BusValue &msg)
-    {
-        calls++;
-        ZND_BusValue reply;
-        bool replied = false;
-        int status = ZND_BusClientCall(nullptr, "zunaro", "rpc", msg, 30000, &reply, &replied);
-        if (status == ZND_BUS_STATUS_OK && replied && reply.type == ZND_BUS_TABLE && reply.items.size() == 2) {
-            answered++;
-            if (reply.items[0].name == "error")
-                errors++;
-            return;
-        }
-        last_failure = "status " + std::to_string(status) + " for " + ZND_BusToJson(msg, false).substr(0, 200);
-    }
-
+    // One call of zunaro.rpc with a JSON object; every call must be answered with a reply that is
+    // a result or an error.
     void call_json(const std::string &json)
     {
-        ZND_BusValue msg;
-        if (ZND_BusFromJson(json.c_str(), &msg) != 0) {
-            fprintf(stderr, "bad request text: %s\n", json.c_str());
-            exit(2);
+        calls++;
+        std::string reply;
+        int status = call_rpc(json, &reply);
+        bool is_error = reply.find("\"error\"") != std::string::npos;
+        if (status == ZND_BUS_STATUS_OK && reply.find("\"id\"") != std::string::npos &&
+            (is_error || reply.find("\"result\"") != std::string::npos)) {
+            answered++;
+            errors += is_error;
+            return;
         }
-        call(msg);
+        last_failure = "status " + std::to_string(status) + " for " + json.substr(0, 200);
     }
 
     // A line straight to the host bus socket: answered with one line, or dropped when oversized.
@@ -183,30 +208,21 @@ struct Soak {
 
     void oversized()
     {
-        ZND_BusBuf b;
-        ZND_BusBufInit(&b);
-        ZND_BusAddString(&b, "method", pick(2) ? "GetStatus" : "Login");
-        ZND_BusOpenArray(&b, "params");
+        std::string params;
         switch (pick(3)) {
         case 0:
             for (int i = 0; i < 2000; i++)
-                ZND_BusAddString(&b, nullptr, "p");
+                params += std::string(i ? "," : "") + "\"p\"";
             break;
         case 1:
-            ZND_BusAddString(&b, nullptr, std::string(96 * 1024, 'u').c_str());
-            ZND_BusAddString(&b, nullptr, random_text(4096).c_str());
+            params = "\"" + std::string(96 * 1024, 'u') + "\",\"" + printable_text(4096) + "\"";
             break;
         default:
-            for (int i = 0; i < 60; i++)
-                ZND_BusOpenArray(&b, nullptr);
-            for (int i = 0; i < 60; i++)
-                ZND_BusClose(&b);
+            params = std::string(25, '[') + std::string(25, ']');   // json-c reads 32 levels
             break;
         }
-        ZND_BusClose(&b);
-        ZND_BusAddInt32(&b, "id", 99);
-        call(b.root);
-        ZND_BusBufFree(&b);
+        call_json(std::string("{\"method\":\"") + (pick(2) ? "GetStatus" : "Login") + "\",\"params\":[" + params +
+                  "],\"id\":99}");
     }
 
     void raw_lines_mixed()
@@ -224,9 +240,11 @@ struct Soak {
             "[\"call\",\"zunaro\",\"rpc\"]\n",
             "{\"method\":\"GetStatus\"}\n",
         };
-        int which = pick(14);
+        int which = pick(15);
         if (which < 11)
             raw_line(lines[which], true);
+        else if (which == 14)   // deeper than the wire form reads
+            raw_line("[\"call\",\"zunaro\",\"rpc\"," + repeat("[4,\"\",[", 100) + repeat("]]", 100) + "]\n", true);
         else if (which == 11)
             raw_line(random_text(2000) + "\n", true);
         else if (which == 12)
@@ -332,19 +350,16 @@ int flood(const char *address, double seconds)
 
 int answers(double seconds, int pid)
 {
-    ZND_BusValue msg;
-    ZND_BusFromJson(R"({"method":"GetStatus","id":1})", &msg);
     long n = 0;
     double slowest = 0;
     long rss_before = rss_kb(pid);
     Clock::time_point start = Clock::now();
     while (seconds_since(start) < seconds) {
         Clock::time_point t = Clock::now();
-        ZND_BusValue reply;
-        bool replied = false;
-        int status = ZND_BusClientCall(nullptr, "zunaro", "rpc", msg, 5000, &reply, &replied);
+        std::string reply;
+        int status = call_rpc(R"({"method":"GetStatus","id":1})", &reply, 5000);
         double took = seconds_since(t);
-        if (status != ZND_BUS_STATUS_OK || !replied) {
+        if (status != ZND_BUS_STATUS_OK || reply.find("\"result\"") == std::string::npos) {
             printf("answers: GetStatus %ld not answered within 5 s (status %d) after %.1f s\n", n + 1, status,
                    seconds_since(start));
             return 1;
