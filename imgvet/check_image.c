@@ -50,14 +50,16 @@ static int header_crc_matches(const unsigned char *header)
 
 static int data_crc_matches(int fd, uint32_t size, uint32_t want)
 {
-    unsigned char *buf = malloc(READ_BLOCK);
+    /* A small image needs no buffer of a whole block. */
+    size_t block = size < READ_BLOCK ? (size ? size : 1) : READ_BLOCK;
+    unsigned char *buf = malloc(block);
     if (buf == NULL)
         return 0;
     uint32_t reg = CRC32_INIT;
     off_t off = IMG_HEADER_SIZE;
     int ok = 1;
     while (size > 0) {
-        size_t n = size < READ_BLOCK ? size : READ_BLOCK;
+        size_t n = size < block ? size : block;
         if (!read_exact(fd, buf, n, off)) {
             ok = 0;
             break;

@@ -190,6 +190,10 @@ static int clmul_usable(void)
 
 uint32_t crc32_update(uint32_t reg, const void *data, size_t length)
 {
+    /* An empty piece may come as a null pointer (as zlib's callers pass it): not even a zero
+       offset may be added to that. */
+    if (length == 0)
+        return reg;
     const unsigned char *p = (const unsigned char *)data;
 #ifdef CRC_CLMUL
     if (length >= 128 && clmul_usable()) {

@@ -20,6 +20,7 @@
 #define ZND_NOTIFY_LISTEN_PORT "7167"
 #define ZND_NOTIFY_REPLY_PORT 7168
 #define ZND_NOTIFY_BUF_SIZE 1024
+#define ZND_NOTIFY_BATCH 16
 
 namespace {
 
@@ -151,13 +152,15 @@ uint32_t ZND_RequestMsgParse(const char *text)
     return ret;
 }
 
-// The socket is watched edge-triggered: every datagram that is waiting is handled now, or a
-// request that arrived together with another would wait unanswered for the next one.
+// The socket is watched level-triggered and a turn takes at most ZND_NOTIFY_BATCH datagrams: the
+// loop comes back while more are waiting, so a request that arrived together with others is still
+// answered, and a host that floods the port cannot hold the loop away from the bus and the timers.
 void Notify_Broadcast_cb(ZND_Fd *fd, unsigned int)
 {
     char buf[ZND_NOTIFY_BUF_SIZE];
     struct sockaddr_in from = {};
-    for (ZND_Receive r; (r = receive_request(fd->fd, buf, &from)) != ZND_RECV_NONE;)
+    ZND_Receive r;
+    for (int n = 0; n < ZND_NOTIFY_BATCH && (r = receive_request(fd->fd, buf, &from)) != ZND_RECV_NONE; n++)
         if (r == ZND_RECV_REQUEST)
             answer_request(fd->fd, buf, from);
 }
@@ -174,7 +177,7 @@ uint32_t ZND_NotifyListenInit()
     }
     g_znd.broadcastWatcher.fd = fd;
     g_znd.broadcastWatcher.cb = Notify_Broadcast_cb;
-    if (ZND_FdAdd(&g_znd.broadcastWatcher, ZND_FD_READ | ZND_FD_WRITE | ZND_FD_EDGE_TRIGGER) != 0) {
+    if (ZND_FdAdd(&g_znd.broadcastWatcher, ZND_FD_READ) != 0) {
         ZND_ERROR("uloop_fd_add error");
         ZND_KEYLOG("Notify fd add fail");
         exit(1);

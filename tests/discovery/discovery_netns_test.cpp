@@ -131,6 +131,22 @@ TEST_F(Discovery, RequestsQueuedBehindRefusedDatagramsAreAnswered)
         close(fd);
 }
 
+// A host that floods the port gets a share of each turn of the loop, not the whole loop: one
+// callback leaves datagrams waiting, and the loop comes back for them by itself.
+TEST_F(Discovery, AFloodedPortIsServedInTurnsAndNothingIsLeftWaiting)
+{
+    int flood = UdpIn("", "127.0.0.1", 40000);   // loopback: queued before sendto returns
+    ASSERT_GE(flood, 0);
+    for (int i = 0; i < 40; i++)
+        ASSERT_TRUE(SendTo(flood, "127.0.0.1", 7167, "not json"));
+    Notify_Broadcast_cb(&g_znd.broadcastWatcher, ZND_FD_READ);
+    size_t first_turn = log.Count("unknow the request msg");
+    EXPECT_GT(first_turn, 0u);
+    EXPECT_LT(first_turn, 40u);
+    EXPECT_TRUE(Serve([&] { return log.Count("unknow the request msg") == 40; }, 2000));
+    close(flood);
+}
+
 TEST_F(Discovery, WithoutWanAndWwanAddressesHostAndFlagAreNull)
 {
     ASSERT_EQ(0, ZND_TestSh("ip addr flush dev eth1 && ip addr flush dev wlan0"));

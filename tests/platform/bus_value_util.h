@@ -1,11 +1,12 @@
 // Comparison and construction helpers for bus values in tests.
 #pragma once
+#include <cmath>
 #include <cstdint>
 #include <string>
 #include "platform/bus.h"
 
 // Differences between two values, as a readable path; empty when they are identical
-// (types, names, order and contents).
+// (types, names, order and contents; a NaN equals a NaN).
 inline std::string BusDiff(const ZND_BusValue &a, const ZND_BusValue &b, const std::string &path = "$")
 {
     if (a.type != b.type)
@@ -24,7 +25,7 @@ inline std::string BusDiff(const ZND_BusValue &a, const ZND_BusValue &b, const s
             return path + ": " + std::to_string(a.num) + " vs " + std::to_string(b.num);
         break;
     case ZND_BUS_DOUBLE:
-        if (a.dbl != b.dbl)
+        if (a.dbl != b.dbl && !(std::isnan(a.dbl) && std::isnan(b.dbl)))
             return path + ": double differs";
         break;
     case ZND_BUS_TABLE:
