@@ -30,7 +30,7 @@ void check_param_slots(const ZND_BusValue &arr, const std::string &where)
         {nullptr, ZND_BUS_STRING}, {nullptr, ZND_BUS_STRING}, {nullptr, ZND_BUS_STRING}, {nullptr, ZND_BUS_STRING},
     };
     const ZND_BusValue *slots[ZND_PARAM_SLOTS];
-    ZND_FUZZ_CHECK(ZND_BusParseArray(slots_policy, ZND_PARAM_SLOTS, slots, arr) == 0, where);
+    ZND_FUZZ_CHECK(ZND_BusParseArray(slots_policy, ZND_PARAM_SLOTS, slots, &arr) == 0, where);
     size_t k = 0;
     for (const auto &m : arr.items) {
         if (m.type != ZND_BUS_STRING)

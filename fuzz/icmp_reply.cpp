@@ -68,7 +68,10 @@ void read_datagram(const uint8_t *data, size_t size)
                        hex(data, size));
         struct timeval now = {};
         gettimeofday(&now, nullptr);
-        ZND_IcmpRoundTripMs(&now, &sent);   // any send time, however odd, gives a number
+        // However odd the echoed send time, a time is only taken when the reply came after it.
+        uint32_t ms = 0;
+        if (ZND_IcmpRoundTripMs(&now, &sent, &ms))
+            ZND_FUZZ_CHECK(!timercmp(&now, &sent, <) && ms != UINT32_MAX, hex(data, size));
     }
 }
 
