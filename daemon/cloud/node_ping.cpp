@@ -8,13 +8,13 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/time.h>
-#include <ctime>
 #include <unistd.h>
 #include <fcntl.h>
 #include "cloud/icmp_echo.h"
 #include "core/context.h"
 #include "core/log.h"
 #include "core/result.h"
+#include "platform/clock.h"
 
 #define ZND_ICMP_RECV_SIZE 512
 #define ZND_PING_WAIT_MS 1000
@@ -72,17 +72,10 @@ void record_time(AccNodeServer *node, uint32_t ms)
     node->ping = ms < old ? ms : old;
 }
 
-int64_t now_ms()
-{
-    struct timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return (int64_t)ts.tv_sec * 1000 + ts.tv_nsec / 1000000;
-}
-
 // Waits until the deadline for one datagram; false when the pass is over.
 bool wait_readable(int sock, int64_t deadline)
 {
-    int64_t left = deadline - now_ms();
+    int64_t left = deadline - ZND_MonotonicMs();
     if (left <= 0)
         return false;
     struct pollfd pfd = {sock, POLLIN, 0};
@@ -96,7 +89,7 @@ void wait_phase(PingRun *run)
     // (the raw socket sees every ICMP message of the router: other pings, unreachables, our own
     // requests on loopback) are skipped within the current second, so they can neither end a pass
     // early nor keep it going.
-    int64_t deadline = now_ms() + ZND_PING_WAIT_MS;
+    int64_t deadline = ZND_MonotonicMs() + ZND_PING_WAIT_MS;
     // Nothing outstanding means nothing can be matched: skip the wait.
     while (run->outstanding > 0) {
         if (!wait_readable(run->sock, deadline))
@@ -115,7 +108,7 @@ void wait_phase(PingRun *run)
         AccNodeServer *node = node_of_seq(run->table, seq);
         if (!node)
             continue;
-        deadline = now_ms() + ZND_PING_WAIT_MS;
+        deadline = ZND_MonotonicMs() + ZND_PING_WAIT_MS;
         run->outstanding--;
         uint32_t ms = 0;
         if (ZND_IcmpRoundTripMs(&now, &sent, &ms))

@@ -5,33 +5,26 @@
 
 #include <cerrno>
 #include <cstring>
-#include <ctime>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
 #include "platform/host/bus_wire.h"
+#include "platform/clock.h"
 
 namespace {
 
 constexpr size_t kMaxAnswerBytes = 64u << 20;
 
-int64_t now_ms()
-{
-    struct timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return (int64_t)ts.tv_sec * 1000 + ts.tv_nsec / 1000000;
-}
-
 struct Deadline {
     int64_t at;   // -1: none
-    explicit Deadline(int timeout_ms) : at(timeout_ms > 0 ? now_ms() + timeout_ms : -1) {}
+    explicit Deadline(int timeout_ms) : at(timeout_ms > 0 ? ZND_MonotonicMs() + timeout_ms : -1) {}
     // Milliseconds left for poll(): -1 without limit, 0 when passed.
     int left() const
     {
         if (at < 0)
             return -1;
-        int64_t d = at - now_ms();
+        int64_t d = at - ZND_MonotonicMs();
         return d <= 0 ? 0 : (int)d;
     }
 };

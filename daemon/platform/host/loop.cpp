@@ -1,10 +1,10 @@
 // Event loop of the host backend: epoll for descriptors, a sorted list of timeouts,
 // and a self-pipe that turns SIGINT and SIGTERM into a cancellation of the loop.
 #include "platform/loop.h"
+#include "platform/clock.h"
 
 #include <cerrno>
 #include <csignal>
-#include <ctime>
 #include <fcntl.h>
 #include <sys/epoll.h>
 #include <unistd.h>
@@ -17,13 +17,6 @@ volatile sig_atomic_t g_cancelled = 0;
 ZND_Timeout g_head = {nullptr, false, 0, &g_head, &g_head};
 ZND_ClockFn g_clock = nullptr;
 struct sigaction g_old_int, g_old_term;
-
-int64_t real_clock()
-{
-    struct timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return (int64_t)ts.tv_sec * 1000 + ts.tv_nsec / 1000000;
-}
 
 void on_signal(int)
 {
@@ -81,7 +74,7 @@ void dispatch_fds(int wait_ms)
 
 int64_t ZND_LoopNow()
 {
-    return g_clock ? g_clock() : real_clock();
+    return g_clock ? g_clock() : ZND_MonotonicMs();
 }
 
 void ZND_LoopSetClock(ZND_ClockFn fn)

@@ -1,7 +1,7 @@
 // The event loop on the router: libubox's uloop, which also ends the loop on SIGINT and SIGTERM.
 #include "platform/loop.h"
 
-#include <ctime>
+#include "platform/clock.h"
 
 int ZND_LoopInit()
 {
@@ -27,10 +27,7 @@ void ZND_LoopDone()
 
 int64_t ZND_LoopNow()
 {
-    // uloop's own clock.
-    struct timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return (int64_t)ts.tv_sec * 1000 + ts.tv_nsec / 1000000;
+    return ZND_MonotonicMs();   // uloop's own clock
 }
 
 int ZND_TimeoutSet(ZND_Timeout *t, int ms)
