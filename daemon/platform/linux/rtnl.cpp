@@ -114,17 +114,10 @@ int ZND_RtnlTalk(ZND_Rtnl *rth, struct nlmsghdr *n)
 
 int ZND_AddAttrL(struct nlmsghdr *n, int maxlen, int type, const void *data, int alen)
 {
-    int len = (int)RTA_LENGTH(alen);
-    if (alen < 0 || (int)(NLMSG_ALIGN(n->nlmsg_len) + RTA_ALIGN(len)) > maxlen) {
+    if (alen < 0 || maxlen < 0 || !mnl_attr_put_check(n, (size_t)maxlen, (uint16_t)type, (size_t)alen, data)) {
         ZND_PLATFORM_ERROR("netlink attribute %d does not fit in %d bytes", type, maxlen);
         return -1;
     }
-    struct rtattr *rta = reinterpret_cast<struct rtattr *>(reinterpret_cast<char *>(n) + NLMSG_ALIGN(n->nlmsg_len));
-    rta->rta_type = (unsigned short)type;
-    rta->rta_len = (unsigned short)len;
-    if (alen)
-        memcpy(RTA_DATA(rta), data, (size_t)alen);
-    n->nlmsg_len = NLMSG_ALIGN(n->nlmsg_len) + RTA_ALIGN(len);
     return 0;
 }
 
