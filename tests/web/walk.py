@@ -93,7 +93,7 @@ def check_acl():
     reply = ubus(sid, "zunaro", "rpc", {"method": "GetStatus"})
     if reply.get("result", [None])[0] != 0 or reply["result"][1]["result"]["status"] != "INIT":
         raise StepFailed(f"GetStatus with the administrator's session: {reply}")
-    # Only what the page uses: rpc, uci set/commit of userinfo, reading the key log.
+    # Only what the page uses: rpc, uci set/commit of userinfo, reading the key log, signing out.
     beyond = [
         ("uci", "set", {"config": "network", "section": "wan", "values": {"proto": "none"}}),
         ("uci", "commit", {"config": "network"}),
@@ -103,6 +103,7 @@ def check_acl():
         ("file", "write", {"path": "/tmp/zunaro.log", "data": "x"}),
         ("file", "exec", {"command": "/bin/true"}),
         ("session", "list", {}),
+        ("session", "grant", {"scope": "ubus", "objects": [["*", "*"]]}),
     ]
     for obj, method, args in beyond:
         if not denied(ubus(sid, obj, method, args)):
@@ -262,8 +263,18 @@ def steps(w):
     w.screenshot("daemon-stopped")
     sim("daemon", "start")
 
-    yield "an ended session leads back to sign-in"
+    yield "signing out of the router ends the session"
     w.d.refresh()
+    w.wait("the service login form", lambda: w.visible("login-form"))
+    sid = w.d.execute_script("return sessionStorage.getItem('zunaro.session')")
+    w.el("signout").click()
+    w.wait("the sign-in form", lambda: w.visible("signin") and "signed out" in w.text("notice"))
+    if not denied(ubus(sid, "zunaro", "rpc", {"method": "GetStatus"})):
+        raise StepFailed("the session still works after signing out")
+    w.screenshot("signed-out")
+
+    yield "an ended session leads back to sign-in"
+    w.type_into("router-pass", ADMIN[1], submit=True)
     w.wait("the service login form", lambda: w.visible("login-form"))
     sid = w.d.execute_script("return sessionStorage.getItem('zunaro.session')")
     sim("ubus", "call", "session", "destroy", json.dumps({"ubus_rpc_session": sid}))

@@ -251,8 +251,9 @@ async function loadKeyLog() {
     text = (await ubus('file', 'read', { path: '/tmp/zunaro.log' })).data || '';
   } catch (e) {
     if (e instanceof SessionExpired) throw e;
-    text = '';   // no key log yet
+    text = '';
   }
+  $('keylog-empty').hidden = text !== '';
   const list = $('keylog-lines');
   list.replaceChildren();
   for (const line of text.split('\n').filter(Boolean).reverse()) {
