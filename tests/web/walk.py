@@ -240,6 +240,10 @@ def steps(w):
     wait_until("ACC_OK after the restart", lambda: daemon_state() == "ACC_OK", 60)
     w.d.refresh()
     w.wait("the status card after the restore", lambda: w.visible("status-card") and w.text("st-state") == "Accelerating")
+    # Restored with the settings the page recorded (sim config: IPsec, no account).
+    again = {k: w.text(f"st-{k}") for k in ("node", "mode", "device")}
+    if again != {k: card[k] for k in again}:
+        raise StepFailed(f"restored as {again}, started as {card}")
     w.screenshot("restored")
 
     yield "stopping"
