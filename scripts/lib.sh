@@ -6,6 +6,7 @@ ZUNARO_TOP=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 ZUNARO_PACKAGES="g++ make cmake pkg-config googletest libgtest-dev libjson-c-dev libxml2-dev libmnl-dev
 liblua5.1-0-dev lua5.1 zlib1g-dev curl iproute2 iputils-ping busybox python3 procps kmod util-linux"
 # The web page's walk in a real browser; without them that one test is skipped.
+# shellcheck disable=SC2034  # scripts/test installs them
 ZUNARO_WEB_PACKAGES="chromium chromium-driver python3-selenium"
 
 znd_need_root() {
@@ -17,8 +18,8 @@ znd_need_root() {
 
 # znd_install_packages [PACKAGE...]: those missing of the list (default $ZUNARO_PACKAGES).
 znd_install_packages() {
-    local missing=""
-    for p in ${*:-$ZUNARO_PACKAGES}; do
+    local missing="" wanted="$*"
+    for p in ${wanted:-$ZUNARO_PACKAGES}; do
         dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
     done
     [ -z "$missing" ] && return 0
