@@ -195,6 +195,7 @@ def steps(w):
     w.type_into("svc-user", ACCOUNT[0])
     w.type_into("svc-pass", "wrong-password", submit=True)
     w.wait_notice("User account invalid")
+    w.wait("the refusal in the key log", lambda: "login failed, code: 12" in w.text("keylog-lines"))
     if w.visible("nodes") or daemon_state() != "INIT":
         raise StepFailed("a refused login left the page or the daemon logged in")
     w.screenshot("wrong-service-password")

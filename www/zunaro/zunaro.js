@@ -187,7 +187,10 @@ async function act(button, action) {
     await action();
   } catch (e) {
     if (e instanceof SessionExpired) signedOut('Your router session has ended. Please sign in again.');
-    else if (e instanceof Refusal) notify(e.message);
+    else if (e instanceof Refusal) {
+      notify(e.message);
+      if (!$('keylog').hidden) await loadKeyLog().catch(() => {});   // the daemon logs why
+    }
     else notify(`Something went wrong on this page: ${e.message}`);
   } finally {
     if (button) button.disabled = false;
