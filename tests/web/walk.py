@@ -148,8 +148,9 @@ class Walk:
     def page_text(self):
         return self.d.find_element(By.TAG_NAME, "body").text
 
-    def screenshot(self, name):
-        """Saves the page at desktop and phone width; at phone width nothing may stick out."""
+    def screenshot(self, name, focus=None):
+        """Saves the page at desktop and phone width; at phone width nothing may stick out. The
+        phone shot shows the section `focus` when one is named."""
         self.shot += 1
         base = os.path.join(SCREENS, f"{self.shot:02d}-{name}")
         self.d.save_screenshot(f"{base}-desktop.png")
@@ -158,7 +159,10 @@ class Walk:
         wide = self.d.execute_script("return document.documentElement.scrollWidth - window.innerWidth")
         if wide > 0:
             raise StepFailed(f"at {PHONE} px the page is {wide} px wider than the screen")
+        if focus:
+            self.d.execute_script("document.getElementById(arguments[0]).scrollIntoView()", focus)
         self.d.save_screenshot(f"{base}-phone.png")
+        self.d.execute_script("window.scrollTo(0, 0)")
         self.d.set_window_size(*DESKTOP)
 
     def type_into(self, id_, text, submit=False):
@@ -223,7 +227,7 @@ def steps(w):
     Select(w.el("mode")).select_by_visible_text("Automatic")
     w.el("start").click()
     w.wait("the dialing progress", lambda: "Dialing the tunnel" in w.text("progress") or "came up" in w.text("progress"))
-    w.screenshot("dialing")
+    w.screenshot("dialing", "control")
     w.wait("ACC_OK", lambda: "came up in" in w.text("progress") and w.visible("status-card"), 60)
     card = {k: w.text(f"st-{k}") for k in ("state", "node", "mode", "device", "ping", "loss")}
     if card["state"] != "Accelerating" or card["node"] != names[0] or card["device"] != "tun0" or card["mode"] != "OpenVPN":
@@ -233,7 +237,7 @@ def steps(w):
     lines = [li.text for li in w.d.find_elements(By.CSS_SELECTOR, "#keylog-lines li")]
     if not lines or "acc success" not in lines[0]:
         raise StepFailed(f"the key log does not show the newest entry first: {lines[:3]}")
-    w.screenshot("accelerating")
+    w.screenshot("accelerating", "control")
 
     yield "the daemon killed while accelerated comes back to ACC_OK from what the page recorded"
     sim("daemon", "kill")
@@ -245,14 +249,14 @@ def steps(w):
     again = {k: w.text(f"st-{k}") for k in ("node", "mode", "device")}
     if again != {k: card[k] for k in again}:
         raise StepFailed(f"restored as {again}, started as {card}")
-    w.screenshot("restored")
+    w.screenshot("restored", "control")
 
     yield "stopping"
     w.el("stop").click()
     w.wait("the stop", lambda: "stopped" in w.text("progress") and not w.visible("status-card"))
     if daemon_state() != "LOGIN_OK" or uci_get("currState") != "LOGIN_OK":
         raise StepFailed(f"daemon {daemon_state()}, recorded {uci_get('currState')!r}")
-    w.screenshot("stopped")
+    w.screenshot("stopped", "control")
 
     yield "logging out of the service"
     w.el("logout").click()
