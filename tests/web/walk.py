@@ -227,6 +227,9 @@ def steps(w):
     Select(w.el("mode")).select_by_visible_text("Automatic")
     w.el("start").click()
     w.wait("the dialing progress", lambda: "Dialing the tunnel" in w.text("progress") or "came up" in w.text("progress"))
+    startable = w.el("start").is_enabled()
+    if startable and "Dialing the tunnel" in w.text("progress"):
+        raise StepFailed("Start can be pressed again while the tunnel is dialed")
     w.screenshot("dialing", "control")
     w.wait("ACC_OK", lambda: "came up in" in w.text("progress") and w.visible("status-card"), 60)
     card = {k: w.text(f"st-{k}") for k in ("state", "node", "mode", "device", "ping", "loss")}

@@ -412,7 +412,9 @@ function wire() {
 
   $('start-form').addEventListener('submit', ev => {
     ev.preventDefault();
-    act($('start'), async () => {
+    // Start stays disabled while the tunnel is dialed; the next refresh sets it again.
+    act(null, async () => {
+      $('start').disabled = true;
       const mode = $('mode').value;
       const reconn = $('reconn').checked ? '1' : '0';
       notify('');
@@ -421,12 +423,12 @@ function wire() {
       try {
         res = await rpc('AccStart', [mode, chosenNode.id, chosenNode.name, reconn]);
       } catch (e) {
+        $('start').disabled = false;
         if (e instanceof Refusal) await recordState(e.state);
         throw e;
       }
       await recordSettings({ mode, node: chosenNode.id, nodename: chosenNode.name, reconn });
       await recordState(res.status);
-      $('start').disabled = true;
       $('stop').disabled = false;
       show('status-card', false);
       watchDialing(started);
