@@ -5,6 +5,9 @@ ZUNARO_TOP=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
 ZUNARO_PACKAGES="g++ make cmake pkg-config googletest libgtest-dev libjson-c-dev libxml2-dev libmnl-dev
 liblua5.1-0-dev lua5.1 zlib1g-dev curl iproute2 iputils-ping busybox python3 procps kmod util-linux"
+# The web page's walk in a real browser; without them that one test is skipped.
+# shellcheck disable=SC2034  # scripts/test installs them
+ZUNARO_WEB_PACKAGES="chromium chromium-driver python3-selenium"
 
 znd_need_root() {
     if [ "$(id -u)" != 0 ]; then
@@ -13,9 +16,10 @@ znd_need_root() {
     fi
 }
 
+# znd_install_packages [PACKAGE...]: those missing of the list (default $ZUNARO_PACKAGES).
 znd_install_packages() {
-    local missing=""
-    for p in $ZUNARO_PACKAGES; do
+    local missing="" wanted="$*"
+    for p in ${wanted:-$ZUNARO_PACKAGES}; do
         dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
     done
     [ -z "$missing" ] && return 0
@@ -50,9 +54,10 @@ znd_build() {
 ZND_THIRD_PARTY=${ZUNARO_THIRD_PARTY:-$(cd "$ZUNARO_TOP/.." && pwd)/shared/third_party}
 ZND_DEPS_ROOT=$ZUNARO_TOP/build-deps
 
-# znd_dep NAME: sets dep_archive, dep_url, dep_commit and dep_options.
+# znd_dep NAME: sets dep_archive, dep_url, dep_commit, dep_options and dep_files.
 znd_dep() {
     dep_options="-DBUILD_LUA=OFF -DBUILD_EXAMPLES=OFF -DBUILD_TESTS=OFF -DUNIT_TESTING=OFF"
+    dep_files=""   # FILE:DIR pairs of the source tree that its CMake rules do not install
     case $1 in
         libubox) dep_archive=libubox-1aa36ee.tar.gz dep_url=https://github.com/openwrt/libubox.git
                  dep_commit=1aa36ee774c8db4d7a396903e0d2e1fb79ee8bf1 ;;
@@ -60,6 +65,16 @@ znd_dep() {
               dep_commit=3cc98db1a422dcf560f2d6347fd410f17565a89d ;;
         uci) dep_archive=uci-66127cd.tar.gz dep_url=https://github.com/openwrt/uci.git
              dep_commit=66127cd76c5d0bd46d5a90302cc6110f53a4e2f8 ;;
+        # The web interface's gateway and server. rpcd's rpc-sys plugin needs strlcpy (not in
+        # glibc 2.36); uhttpd trips a GCC 12 warning that its -Werror turns into an error.
+        rpcd) dep_archive=rpcd-4476687.tar.gz dep_url=https://github.com/openwrt/rpcd.git
+              dep_commit=4476687403d8c6e988eaa1ecc892e998838e6da9
+              dep_options="$dep_options -DIWINFO_SUPPORT=OFF -DUCODE_SUPPORT=OFF -DRPCSYS_SUPPORT=OFF"
+              # The anonymous session's ACL (it may only log in), where rpcd reads ACLs.
+              dep_files="unauthenticated.json:share/rpcd/acl.d" ;;
+        uhttpd) dep_archive=uhttpd-f682cca.tar.gz dep_url=https://github.com/openwrt/uhttpd.git
+                dep_commit=f682ccabee9ed5f39dd3b0aaf96228975eeb478d
+                dep_options="$dep_options -DTLS_SUPPORT=OFF -DLUA_SUPPORT=OFF -DUCODE_SUPPORT=OFF -DCMAKE_C_FLAGS=-Wno-error=stringop-overread" ;;
         *) return 1 ;;
     esac
 }
@@ -67,7 +82,7 @@ znd_dep() {
 # znd_deps_target TARGET: sets deps_list (in build order) and deps_cmake (options of the target).
 znd_deps_target() {
     case $1 in
-        host) deps_list="libubox ubus uci" deps_cmake="" ;;
+        host) deps_list="libubox ubus uci rpcd uhttpd" deps_cmake="" ;;
         *) return 1 ;;
     esac
 }
@@ -96,6 +111,13 @@ znd_dep_archive() {
     echo "$src/$dep_archive"
 }
 
+znd_dep_install_files() {
+    local pair
+    for pair in $dep_files; do
+        install -D -m 644 "$1/${pair%%:*}" "$2/${pair#*:}/${pair%%:*}" || return 1
+    done
+}
+
 # znd_deps TARGET: builds what is out of date; prints the prefix. On failure the status is
 # non-zero and build-deps/TARGET/why holds one line that says why.
 znd_deps() {
@@ -106,7 +128,7 @@ znd_deps() {
     for name in $deps_list; do
         znd_dep "$name"
         archive=$(znd_dep_archive "$name" 2>"$dir/why") || return 1
-        key=$(printf '%s\n' "$key" "$(sha256sum <"$archive")" "$dep_options" "$deps_cmake" | sha256sum | cut -c1-64)
+        key=$(printf '%s\n' "$key" "$(sha256sum <"$archive")" "$dep_options" "$deps_cmake" ${dep_files:+"$dep_files"} | sha256sum | cut -c1-64)
         if [ "$(cat "$dir/stamp/$name" 2>/dev/null)" = "$key" ]; then
             continue
         fi
@@ -120,7 +142,8 @@ znd_deps() {
                 -DCMAKE_INSTALL_PREFIX="$dir/prefix" -DCMAKE_PREFIX_PATH="$dir/prefix" \
                 -DCMAKE_INSTALL_RPATH="$dir/prefix/lib" $dep_options $deps_cmake &&
             cmake --build "$dir/build/$name" -j "$(nproc)" &&
-            cmake --install "$dir/build/$name"; } >"$log" 2>&1; then
+            cmake --install "$dir/build/$name" &&
+            znd_dep_install_files "$dir/src/$name" "$dir/prefix"; } >"$log" 2>&1; then
             echo "$name did not build for $target (see $log): $(grep -m1 -i -e 'error' "$log" || tail -n 1 "$log")" >"$dir/why"
             return 1
         fi

@@ -18,7 +18,7 @@ subst() {
 
 mkdir -p /etc/config /etc/zunaro /etc/openvpn /etc/iproute2 /etc/init.d
 
-for pkg in userinfo wireless openvpn; do
+for pkg in userinfo wireless openvpn rpcd; do
     subst "$data/config/$pkg" >"/etc/config/$pkg"
 done
 subst "$data/config/network" >/etc/config/network
