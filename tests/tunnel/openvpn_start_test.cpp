@@ -47,8 +47,9 @@ std::string MountNamespace(const std::string &pid)
     return n > 0 ? std::string(buf, (size_t)n) : "";
 }
 
-// Whether the delayed start of this sandbox still waits or runs: a shell of this mount namespace
-// whose command names the start ticket.
+// Whether the delayed start of this sandbox still waits or runs: a process of this mount namespace
+// whose command names the start ticket (the shell that waits) or the init script (which the shell
+// may have become).
 bool DelayedStartPending()
 {
     std::string own = MountNamespace("self");
@@ -58,7 +59,8 @@ bool DelayedStartPending()
         if (atoi(e->d_name) <= 0 || MountNamespace(e->d_name) != own)
             continue;
         std::string cmd = ZND_TestReadFile(std::string("/proc/") + e->d_name + "/cmdline");
-        pending = pending || cmd.find(ZND_PATH_OPENVPN_START_TICKET) != std::string::npos;
+        pending = pending || cmd.find(ZND_PATH_OPENVPN_START_TICKET) != std::string::npos ||
+                  cmd.find(ZND_PATH_INIT_OPENVPN) != std::string::npos;
     }
     if (dir)
         closedir(dir);
