@@ -30,6 +30,11 @@ int shell_run(const char *)
     return g_shell.status;
 }
 
+int shell_run_input(const char *, const char *)
+{
+    return g_shell.status;
+}
+
 int shell_read(const char *, std::string *out)
 {
     if (g_shell.pipe_fails)
@@ -110,7 +115,7 @@ void check_mac(const std::string &output, bool pipe_fails, size_t size)
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
-    static const ZND_ShellOps ops = {shell_run, shell_read};
+    static const ZND_ShellOps ops = {shell_run, shell_read, shell_run_input};
     ZND_ShellSetOps(&ops);
     ZND_FuzzQuietLog();
     return 0;

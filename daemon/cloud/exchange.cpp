@@ -1,6 +1,7 @@
-// Cloud exchange over curl. The request is composed here, run through ZND_System, and the reply
-// file read back whole. Values that come from the user or the service are never trusted by the
-// shell: each sits alone between single quotes with every quote in it escaped.
+// Cloud exchange over curl. The request is composed here, run through ZND_SystemInput with the
+// credentials on curl's standard input, and the reply file read back whole. Values that come from
+// the user or the service are never trusted by the shell: each sits alone between single quotes
+// with every quote in it escaped.
 #include "cloud/exchange.h"
 
 #include <cstdio>
@@ -18,14 +19,11 @@
 
 namespace {
 
-std::string compose(const ClientRecord *client, const char *server, const char *api, const char *body,
-                    const std::string &pass)
+// The curl command line of one request around the option that carries the credentials. Every
+// value is single-quoted so that the shell passes it as one argument.
+std::string compose(const std::string &credentials, const char *server, const char *api, const char *body)
 {
-    std::string cmd = ZND_CURL_PREFIX " -u '";
-    cmd += ZND_ShellEscapeSingle(client->uname);
-    cmd += ':';
-    cmd += pass;
-    cmd += "' -d '";
+    std::string cmd = ZND_CURL_PREFIX " " + credentials + " -d '";
     cmd += ZND_ShellEscapeSingle(body);
     cmd += "' '";
     cmd += ZND_ShellEscapeSingle(server);
@@ -34,23 +32,47 @@ std::string compose(const ClientRecord *client, const char *server, const char *
     return cmd;
 }
 
-// The curl command line of one request. Every value is single-quoted so that the shell passes it
-// as one argument; shown is the same line with the password kept secret, for the logs.
-void compose_command(const ClientRecord *client, const char *server, const char *api, const char *body,
-                     std::string *cmd, std::string *shown)
+// Appends text as the inside of a double-quoted value of curl's configuration, where a backslash
+// starts an escape. Line breaks are escaped too, so that the value stays on its line.
+void append_curl_quoted(std::string *line, const char *text)
 {
-    *cmd = compose(client, server, api, body, ZND_ShellEscapeSingle(client->upass));
-    *shown = compose(client, server, api, body, ZND_LogSecret(client->upass));
+    for (const char *p = text; *p; p++) {
+        switch (*p) {
+        case '\\': *line += "\\\\"; break;
+        case '"': *line += "\\\""; break;
+        case '\n': *line += "\\n"; break;
+        case '\r': *line += "\\r"; break;
+        case '\t': *line += "\\t"; break;
+        case '\v': *line += "\\v"; break;
+        default: *line += *p;
+        }
+    }
 }
 
-// Removes the previous reply and runs the request; 0 or 11.
+// The credentials as curl's configuration, read by curl from its standard input ("-K -"): on its
+// command line the password could be read by any process on the router for as long as curl runs.
+// curl sends them exactly as it would those of "-u USER:PASSWORD".
+std::string curl_config(const ClientRecord *client)
+{
+    std::string config = "user = \"";
+    append_curl_quoted(&config, client->uname);
+    config += ':';
+    append_curl_quoted(&config, client->upass);
+    config += "\"\n";
+    return config;
+}
+
+// Removes the previous reply and runs the request; 0 or 11. The log shows the request the way it
+// was always shown, with "-u" and the password as "***".
 uint32_t run_request(const ClientRecord *client, const char *server, const char *api, const char *body)
 {
     ZND_System("rm -rf " ZND_PATH_SERVER_REPLY);
-    std::string cmd, shown;
-    compose_command(client, server, api, body, &cmd, &shown);
+    std::string cmd = compose("-K -", server, api, body);
+    std::string shown = compose(std::string("-u '") + ZND_ShellEscapeSingle(client->uname) + ':' +
+                                    ZND_LogSecret(client->upass) + "'",
+                                server, api, body);
     ZND_INFO("talk to server cmd: %s", shown.c_str());
-    if (ZND_System(cmd.c_str()) != 0) {
+    if (ZND_SystemInput(cmd.c_str(), curl_config(client).c_str()) != 0) {
         // The password stays out of syslog here as well.
         ZND_ERROR("tolk server cmd(%s) execute failed, network error!", shown.c_str());
         ZND_KEYLOG("connect to server failed, network error, code: %d", ZND_ERR_SERVER_NETWORK);

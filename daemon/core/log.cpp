@@ -113,3 +113,8 @@ int ZND_System(const char *cmd)
 {
     return ZND_ShellRun(cmd);
 }
+
+int ZND_SystemInput(const char *cmd, const char *input)
+{
+    return ZND_ShellRunInput(cmd, input);
+}

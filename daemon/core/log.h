@@ -102,3 +102,5 @@ void ZND_DebugOff();
 
 // Runs a command through the shell; returns the status that system() reports.
 int ZND_System(const char *cmd);
+// The same with input written to the command's standard input: the way to hand a command a secret.
+int ZND_SystemInput(const char *cmd, const char *input);

@@ -353,6 +353,9 @@ def timer(kind, name, gen, delay, lifetime):
         time.sleep(float(delay))
         with Lock(service):
             if generation(service) != gen:
+                # Logged, so that a test can wait for the moment the dial would have come up.
+                log({"service": service, "kind": kind, "action": "delayed-up", "device": name,
+                     "result": "cancelled"})
                 return
             if wan_down():
                 log({"service": service, "kind": kind, "action": "delayed-up", "result": "no-wan"})

@@ -19,8 +19,8 @@ changes (checked on each request), so a test can change behaviour mid-run.
 Request log: one JSON object per line, appended to the --log file when the request has been
 read and before it is answered:
   {"server": "127.0.0.2:80", "path": "/api/softlogin", "user": "alice", "password": "pw",
-   "auth": true, "body": "token=...&gid=757", "form": {"token": "...", "gid": "757"},
-   "mode": "normal", "time": 1700000000.0}
+   "authorization": "Basic YWxpY2U6cHc=", "auth": true, "body": "token=...&gid=757",
+   "form": {"token": "...", "gid": "757"}, "mode": "normal", "time": 1700000000.0}
 
 Scenario file (JSON object; every member optional):
   {
@@ -203,7 +203,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
         form = {k: v[0] for k, v in parse_qs(body, keep_blank_values=True).items()}
         self.server.log_request_line({
             "server": self.server.listen_name, "path": self.path, "user": user, "password": password,
-            "auth": authed, "body": body, "form": form, "mode": mode, "time": time.time(),
+            "authorization": self.headers.get("Authorization", ""), "auth": authed, "body": body, "form": form,
+            "mode": mode, "time": time.time(),
         })
 
         if mode == "close":

@@ -68,9 +68,11 @@ TEST_F(Exchange, CommandLinesOfBothForms)
     json_object_put(obj);
     ASSERT_EQ(2u, shell.commands().size());
     EXPECT_EQ("rm -rf /var/run/tmpServerReply", shell.commands()[0]);
-    EXPECT_EQ("curl -s -m 10 --retry 3 --retry-max-time 3 -u 'alice:s3cret' -d 'mad=00:11:22:33:44:55&gid=757' "
+    // The credentials go to curl's standard input, never on its command line.
+    EXPECT_EQ("curl -s -m 10 --retry 3 --retry-max-time 3 -K - -d 'mad=00:11:22:33:44:55&gid=757' "
               "'srv/api/forceoffline' -o '/var/run/tmpServerReply'",
               shell.commands()[1]);
+    EXPECT_EQ("user = \"alice:s3cret\"\n", shell.InputOf("/api/forceoffline"));
     EXPECT_TRUE(log.Has("talk to server cmd: curl -s -m 10 --retry 3 --retry-max-time 3 -u 'alice:***' "
                         "-d 'mad=00:11:22:33:44:55&gid=757' 'srv/api/forceoffline' -o '/var/run/tmpServerReply'"));
     EXPECT_FALSE(log.Has("s3cret"));
@@ -80,9 +82,10 @@ TEST_F(Exchange, CommandLinesOfBothForms)
     size_t len = 0;
     ASSERT_EQ(ZND_OK, ZND_ClientTalkToServerOld(&client, "srv", "/api/softlogin", &raw, &len));
     free(raw);
-    EXPECT_EQ(std::string("curl -s -m 10 --retry 3 --retry-max-time 3 -u 'alice:s3cret' -d 'token=") + kToken +
+    EXPECT_EQ(std::string("curl -s -m 10 --retry 3 --retry-max-time 3 -K - -d 'token=") + kToken +
                   "&gid=757' 'srv/api/softlogin' -o '/var/run/tmpServerReply'",
               shell.commands().back());
+    EXPECT_EQ("user = \"alice:s3cret\"\n", shell.InputOf("/api/softlogin"));
 }
 
 TEST_F(Exchange, RawReplyIsHandedOverWithTerminatingZero)
@@ -212,8 +215,10 @@ TEST_F(Exchange, MissingRecord)
 
 // ---- the command line as the real shell sees it -------------------------------------------
 
-// A curl stand-in that writes each argument, NUL-terminated, to a file.
+// A curl stand-in that writes each argument, NUL-terminated, to a file, and its standard input to
+// another.
 const char kArgvDump[] = "/tmp/curl-argv";
+const char kStdinDump[] = "/tmp/curl-stdin";
 
 void InstallArgvCurl()
 {
@@ -222,6 +227,7 @@ void InstallArgvCurl()
                                   "#!/bin/sh\n"
                                   ": > /tmp/curl-argv\n"
                                   "for a in \"$@\"; do printf '%s\\0' \"$a\" >> /tmp/curl-argv; done\n"
+                                  "cat > /tmp/curl-stdin\n"
                                   "printf 'Y|ok' > /var/run/tmpServerReply\n",
                                   0755));
     std::string path = std::string("/tmp/bin:") + getenv("PATH");
@@ -248,6 +254,7 @@ TEST(ExchangeShell, HostileValuesReachCurlAsSingleArguments)
         "o'neil",      "a'; touch /tmp/pwned; echo '", "$(touch /tmp/pwned)", "`touch /tmp/pwned`",
         "line1\nline2", "-K/etc/passwd",               "x;touch /tmp/pwned",  "''''",
         "\\'",          "$HOME ${PATH} * ?",            "--next",             "a\"b\"c",
+        "a\\\"\nurl = \"file:///etc/passwd",
     };
     for (const char *user : hostile) {
         for (const char *pass : hostile) {
@@ -263,11 +270,15 @@ TEST(ExchangeShell, HostileValuesReachCurlAsSingleArguments)
                 << user << " / " << pass;
             free(raw);
             std::vector<std::string> argv = DumpedArgv();
-            std::vector<std::string> want = {"-s",    "-m", "10", "--retry", "3", "--retry-max-time", "3", "-u",
-                                             std::string(user) + ":" + pass, "-d",
-                                             std::string("token=") + kToken + "&gid=757",
+            std::vector<std::string> want = {"-s",    "-m", "10", "--retry", "3", "--retry-max-time", "3", "-K",
+                                             "-",     "-d", std::string("token=") + kToken + "&gid=757",
                                              "cfg.example/api/softlogin", "-o", ZND_PATH_SERVER_REPLY};
             EXPECT_EQ(want, argv) << user << " / " << pass;
+            // curl's configuration on its standard input is one line whatever the values hold,
+            // so that nothing in them can add an option of its own.
+            std::string config = ZND_TestReadFile(kStdinDump);
+            EXPECT_EQ(config.size() - 1, config.find('\n')) << config;
+            EXPECT_EQ(0u, config.rfind("user = \"", 0)) << config;
             EXPECT_FALSE(ZND_TestFileExists("/tmp/pwned")) << user << " / " << pass;
             // The log shows the user (a line break escaped) but never the password.
             std::string shown = std::string("-u '") + ZND_LogEscape(ZND_ShellEscapeSingle(user).c_str()) + ":***'";

@@ -117,7 +117,7 @@ std::vector<MockCloud::Request> MockCloud::Requests() const
         if (!obj)
             continue;
         out.push_back({member(obj, "server"), member(obj, "path"), member(obj, "user"), member(obj, "password"),
-                       member(obj, "body")});
+                       member(obj, "authorization"), member(obj, "body")});
         json_object_put(obj);
     }
     return out;

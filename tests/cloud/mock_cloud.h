@@ -13,6 +13,7 @@ public:
         std::string path;
         std::string user;
         std::string password;
+        std::string authorization;   // the header as it came
         std::string body;
     };
 

@@ -71,7 +71,7 @@ TEST_F(Actions, LoginWithNodeListEndsInLoginOkAndTakesTheCloudLoginRoutes)
 
     std::vector<std::string> curls = sh.Matching("curl ");
     ASSERT_EQ(3u, curls.size());
-    EXPECT_NE(std::string::npos, curls[0].find(" -u 'alice:secret' "));
+    EXPECT_EQ("user = \"alice:secret\"\n", sh.InputOf("/api/softlogin"));
     EXPECT_NE(std::string::npos, curls[0].find("/api/softlogin"));
     EXPECT_NE(std::string::npos, curls[1].find("/api/cfgcontrol"));
     EXPECT_NE(std::string::npos, curls[2].find("/api/gamelist"));

@@ -377,43 +377,53 @@ TEST_F(SimRouter, IfupVpnDialsL2tpOrPptpAndIfdownHangsUp)
 
 TEST_F(SimRouter, TunnelFaultsNeverAfterAndDrop)
 {
+    const std::string l2tp = "\"kind\": \"l2tp\"";
     WriteVpnSection("l2tp", "demo", "zunaro-demo", "203.0.113.10");
     ASSERT_EQ(0, Sim("fault tunnel l2tp never"));
     EXPECT_EQ(0, InRouter("ifup -w vpn >/dev/null 2>&1"));
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    EXPECT_FALSE(LinkExists("l2tp-vpn"));
-    EXPECT_EQ(1, ServicesLogCount({"\"kind\": \"l2tp\"", "\"result\": \"never\""}));
-    // Other kinds are not affected.
+    EXPECT_EQ(1, ServicesLogCount({l2tp, "\"result\": \"never\""}));
+    // Other kinds are not affected, and the l2tp dial has still not come up by the time they have.
     WriteVpnSection("pptp", "demo", "zunaro-demo", "203.0.113.10");
     EXPECT_TRUE(StartAndWait("ifup -w vpn", "pptp-vpn"));
+    EXPECT_FALSE(LinkExists("l2tp-vpn"));
 
+    // "after 1": the dial returns at once and the device follows a second later, however long
+    // the dial itself took.
     WriteVpnSection("l2tp", "demo", "zunaro-demo", "203.0.113.10");
     ASSERT_EQ(0, Sim("fault tunnel l2tp ok"));
     ASSERT_EQ(0, Sim("fault tunnel l2tp after 1"));
     auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(0, InRouter("ifup -w vpn >/dev/null 2>&1"));
-    EXPECT_FALSE(LinkExists("l2tp-vpn"));
+    EXPECT_EQ(1, ServicesLogCount({l2tp, "\"action\": \"ifup\"", "\"result\": \"delayed\""}));
     EXPECT_FALSE(LinkExists("pptp-vpn")) << "the new dial replaced the old tunnel";
-    ASSERT_TRUE(WaitFor(3000, [] { return LinkExists("l2tp-vpn"); }));
+    ASSERT_TRUE(WaitFor(10000, [&] {
+        return ServicesLogCount({l2tp, "\"action\": \"delayed-up\"", "\"result\": \"up\""}) == 1;
+    }));
+    EXPECT_TRUE(LinkExists("l2tp-vpn"));
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(900));
     EXPECT_TRUE(PingFromRouter("8.8.8.8", "l2tp-vpn"));
 
     ASSERT_EQ(0, Sim("fault tunnel l2tp drop"));
     EXPECT_FALSE(LinkExists("l2tp-vpn"));
-    EXPECT_EQ(1, ServicesLogCount({"\"kind\": \"l2tp\"", "\"result\": \"dropped\""}));
+    EXPECT_EQ(1, ServicesLogCount({l2tp, "\"result\": \"dropped\""}));
     EXPECT_NE(0, Sim("fault tunnel l2tp drop")) << "nothing left to drop";
 
-    // A tunnel that comes up and goes away by itself; a stop cancels a pending dial.
+    // A tunnel that comes up and goes away by itself: up at the dial, dropped after it.
     ASSERT_EQ(0, Sim("fault tunnel l2tp ok"));
     ASSERT_EQ(0, Sim("fault tunnel l2tp drop-after 1"));
+    int up = ServicesLogCount({l2tp, "\"action\": \"ifup\"", "\"result\": \"up\""});
     EXPECT_EQ(0, InRouter("ifup -w vpn >/dev/null 2>&1"));
-    EXPECT_TRUE(LinkExists("l2tp-vpn"));
-    EXPECT_TRUE(WaitFor(3000, [] { return !LinkExists("l2tp-vpn"); }));
+    EXPECT_EQ(up + 1, ServicesLogCount({l2tp, "\"action\": \"ifup\"", "\"result\": \"up\""}));
+    EXPECT_TRUE(WaitFor(10000, [&] { return ServicesLogCount({l2tp, "\"result\": \"dropped\""}) == 2; }));
+    EXPECT_FALSE(LinkExists("l2tp-vpn"));
+
+    // A stop cancels a pending dial: when its delay has passed, no device came. The delay is long
+    // enough for the stop to come first even when each command takes a second on a busy machine.
     ASSERT_EQ(0, Sim("fault tunnel l2tp ok"));
-    ASSERT_EQ(0, Sim("fault tunnel l2tp after 1"));
+    ASSERT_EQ(0, Sim("fault tunnel l2tp after 5"));
     EXPECT_EQ(0, InRouter("ifup -w vpn >/dev/null 2>&1"));
     EXPECT_EQ(0, InRouter("ifdown vpn >/dev/null 2>&1"));
-    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    EXPECT_TRUE(WaitFor(20000, [&] { return ServicesLogCount({l2tp, "\"result\": \"cancelled\""}) == 1; }));
     EXPECT_FALSE(LinkExists("l2tp-vpn"));
 }
 

