@@ -4,7 +4,8 @@
 ZUNARO_TOP=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
 ZUNARO_PACKAGES="g++ make cmake pkg-config googletest libgtest-dev libjson-c-dev libxml2-dev libmnl-dev
-liblua5.1-0-dev lua5.1 zlib1g-dev curl iproute2 iputils-ping busybox python3 procps kmod util-linux"
+liblua5.1-0-dev lua5.1 zlib1g-dev curl iproute2 iputils-ping busybox python3 procps kmod util-linux
+shellcheck"
 
 znd_need_root() {
     if [ "$(id -u)" != 0 ]; then
