@@ -228,6 +228,26 @@ TEST(Package, EveryPathOfTheDaemonIsInstalledOrMadeAtRunTime)
     EXPECT_TRUE(installed.count("/etc/config/userinfo"));
 }
 
+// The first-boot script names the daemon's routing tables for ip, once, whatever was there.
+TEST(Package, FirstBootNamesTheRoutingTablesOnce)
+{
+    char tmpl[] = "/tmp/zunaro-root-XXXXXX";
+    ASSERT_NE(nullptr, mkdtemp(tmpl));
+    std::string root = tmpl;
+    std::string run = "IPKG_INSTROOT=" + ZND_TestQuote(root) + " /bin/sh " + ZND_TestQuote(kDir + "/files/zunaro.defaults");
+    const std::string tables = root + "/etc/iproute2/rt_tables";
+
+    ASSERT_EQ(0, ZND_TestSh(run)) << "no directory yet";
+    EXPECT_EQ("252\tlogin\n251\ttraffic\n", ZND_TestReadFile(tables));
+
+    const std::string stock = "255\tlocal\n254\tmain\n  251   traffic # ours already\n0\tunspec\n";
+    ASSERT_TRUE(ZND_TestWriteFile(tables, stock));
+    ASSERT_EQ(0, ZND_TestSh(run));
+    ASSERT_EQ(0, ZND_TestSh(run));
+    EXPECT_EQ(stock + "252\tlogin\n", ZND_TestReadFile(tables));
+    ZND_TestSh("rm -rf " + ZND_TestQuote(root));
+}
+
 // The shipped userinfo lets a client record the state, and holds no value of its own: no
 // account, no saved state.
 TEST(Package, ShippedUserinfoTakesTheRecordedState)
