@@ -127,6 +127,26 @@ int record_state(const Answer &a, int code)
     return code == ZCTL_EXIT_OK ? ZCTL_EXIT_NOT_RECORDED : code;
 }
 
+// A request that may change the state: unless nothing answered, the state its reply names is
+// recorded, whether the request was refused or not.
+int change_state(const ZCTL_Options &o, const char *method, const std::vector<std::string> &params, Answer *a)
+{
+    int code = rpc(o, method, params, a);
+    if (code == ZCTL_EXIT_NOT_RUNNING || code == ZCTL_EXIT_BUS)
+        return code;
+    return record_state(*a, code);
+}
+
+// A state change without parameters, and one line that says where it ended.
+int change_state_and_say(const ZCTL_Options &o, const char *method, const char *done)
+{
+    Answer a;
+    int code = change_state(o, method, {}, &a);
+    if ((code == ZCTL_EXIT_OK || code == ZCTL_EXIT_NOT_RECORDED) && !o.json)
+        printf("%s, state %s\n", done, a.State().c_str());
+    return code;
+}
+
 // Aligned "Label:  value" lines.
 struct Fields {
     std::vector<std::pair<std::string, std::string>> rows;
@@ -211,16 +231,13 @@ int ZCTL_Login(const ZCTL_Options &o, const char *user)
         return ZCTL_EXIT_USAGE;
     }
     Answer a;
-    int code = rpc(o, "Login", {user, password}, &a);
-    if (code == ZCTL_EXIT_OK && !ZCTL_RecordAccount(user, password)) {
+    int code = change_state(o, "Login", {user, password}, &a);
+    if (a.Result() && !ZCTL_RecordAccount(user, password)) {
         fprintf(stderr, "zunaroctl: could not record the account in userinfo.1.historyname/historypass\n");
         code = ZCTL_EXIT_NOT_RECORDED;
     }
     ZCTL_Forget(&password);
-    if (code == ZCTL_EXIT_NOT_RUNNING || code == ZCTL_EXIT_BUS)
-        return code;
-    code = record_state(a, code);
-    if (code == ZCTL_EXIT_REFUSED || o.json)
+    if (!a.Result() || o.json)
         return code;
     const Value &r = *a.Result();
     printf("Logged in as %s, state %s\n", r.Text("uName").c_str(), a.State().c_str());
@@ -236,14 +253,7 @@ int ZCTL_Login(const ZCTL_Options &o, const char *user)
 
 int ZCTL_Logout(const ZCTL_Options &o)
 {
-    Answer a;
-    int code = rpc(o, "Logout", {}, &a);
-    if (code == ZCTL_EXIT_NOT_RUNNING || code == ZCTL_EXIT_BUS)
-        return code;
-    code = record_state(a, code);
-    if (code != ZCTL_EXIT_REFUSED && !o.json)
-        printf("Logged out, state %s\n", a.State().c_str());
-    return code;
+    return change_state_and_say(o, "Logout", "Logged out");
 }
 
 int ZCTL_Nodes(const ZCTL_Options &o)
@@ -352,11 +362,8 @@ int ZCTL_Start(const ZCTL_Options &o, int mode, const std::string &node, bool re
     if (code != ZCTL_EXIT_OK)
         return code;
     Answer a;
-    code = rpc(o, "AccStart", {std::to_string(mode), std::to_string(id), name, reconnect ? "1" : "0"}, &a);
-    if (code == ZCTL_EXIT_NOT_RUNNING || code == ZCTL_EXIT_BUS)
-        return code;
-    code = record_state(a, code);
-    if (code == ZCTL_EXIT_REFUSED)
+    code = change_state(o, "AccStart", {std::to_string(mode), std::to_string(id), name, reconnect ? "1" : "0"}, &a);
+    if (!a.Result())
         return code;
     if (!ZCTL_RecordSettings(mode, id, name, reconnect)) {
         fprintf(stderr, "zunaroctl: could not record the settings in userinfo.1\n");
@@ -374,14 +381,7 @@ int ZCTL_Start(const ZCTL_Options &o, int mode, const std::string &node, bool re
 
 int ZCTL_Stop(const ZCTL_Options &o)
 {
-    Answer a;
-    int code = rpc(o, "AccStop", {}, &a);
-    if (code == ZCTL_EXIT_NOT_RUNNING || code == ZCTL_EXIT_BUS)
-        return code;
-    code = record_state(a, code);
-    if (code != ZCTL_EXIT_REFUSED && !o.json)
-        printf("Acceleration stopped, state %s\n", a.State().c_str());
-    return code;
+    return change_state_and_say(o, "AccStop", "Acceleration stopped");
 }
 
 int ZCTL_Result(const ZCTL_Options &o)
