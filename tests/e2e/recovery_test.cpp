@@ -218,6 +218,10 @@ TEST_F(RouterSession, CommandLineSessionAndRestoreFromWhatItRecorded)
     ASSERT_EQ("", UserinfoOption("currState"));
     const std::string password = kState + "/password";
     ASSERT_TRUE(ZND_TestWriteFile(password, "zunaro-demo\n", 0600));
+    CtlRun early = Ctl("start");
+    EXPECT_EQ(2, early.exitCode) << "refused before a login";
+    EXPECT_NE(std::string::npos, early.err.find("AccStart refused")) << early.err;
+    EXPECT_EQ(1, Ctl("login demo").exitCode) << "no password";
 
     // Login, with every command line of the machine watched for the password meanwhile.
     const std::string watch = kState + "/run/cmdlines";

@@ -88,8 +88,10 @@ std::string request_json(const char *method, const std::vector<std::string> &par
 }
 
 // Calls "rpc"; ZCTL_EXIT_OK when the daemon answered with a result, else the exit code, with
-// one line on standard error that says why. A refused request's reply is kept in *a.
-int rpc(const ZCTL_Options &o, const char *method, const std::vector<std::string> &params, Answer *a)
+// one line on standard error that says why (for a refusal only when say_refused). A refused
+// request's reply is kept in *a.
+int rpc(const ZCTL_Options &o, const char *method, const std::vector<std::string> &params, Answer *a,
+        bool say_refused = true)
 {
     bool replied = false;
     std::string json = request_json(method, params);
@@ -109,6 +111,8 @@ int rpc(const ZCTL_Options &o, const char *method, const std::vector<std::string
         printf("%s\n", a->text.c_str());
     if (a->Result())
         return ZCTL_EXIT_OK;
+    if (!say_refused)
+        return ZCTL_EXIT_REFUSED;
     const Value *e = a->Member("error");
     const Value *code = e ? e->Find("code") : nullptr;
     fprintf(stderr, "zunaroctl: %s refused: %s (code %lld), state %s\n", method,
@@ -289,12 +293,20 @@ int resolve_node(const ZCTL_Options &o, const std::string &node, long *id, std::
     ZCTL_Options quiet = o;
     quiet.json = false;
     Answer a;
-    int code = rpc(quiet, "GetNodeList", {}, &a);
+    long wanted = 0;
+    bool by_id = parse_long(node, &wanted);
+    int code = rpc(quiet, "GetNodeList", {}, &a, false);
+    if (code == ZCTL_EXIT_REFUSED && (node.empty() || by_id)) {
+        // No list in this state: AccStart, refused in the same states, says why.
+        *id = node.empty() ? 0 : wanted;
+        name->clear();
+        return ZCTL_EXIT_OK;
+    }
+    if (code == ZCTL_EXIT_REFUSED)
+        fprintf(stderr, "zunaroctl: no node list in state %s\n", a.State().c_str());
     if (code != ZCTL_EXIT_OK)
         return code;
     std::vector<Node> nodes = node_list(*a.Result());
-    long wanted = 0;
-    bool by_id = parse_long(node, &wanted);
     for (const auto &n : nodes) {
         if (node.empty() || (by_id ? n.id == wanted : n.name == node)) {
             *id = node.empty() ? 0 : n.id;
