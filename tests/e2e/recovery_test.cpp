@@ -2,7 +2,6 @@
 // kind, the WAN lost and back, and a crash of the daemon with the tunnel still up, also after a
 // session driven by the command line alone, which records what the restart reads back.
 #include <gtest/gtest.h>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -261,9 +260,11 @@ TEST_F(RouterSession, CommandLineSessionAndRestoreFromWhatItRecorded)
     std::vector<std::vector<std::string>> rows = TableRows(nodes.out);
     std::string list = Rpc("GetNodeList").text;
     std::vector<std::string> names;
-    std::regex name_re("\"servername\": \"([^\"]*)\"");
-    for (std::sregex_iterator it(list.begin(), list.end(), name_re), end; it != end; ++it)
-        names.push_back((*it)[1]);
+    const std::string key = "\"servername\": \"";
+    for (size_t at = list.find(key); at != std::string::npos; at = list.find(key, at + 1)) {
+        size_t from = at + key.size();
+        names.push_back(list.substr(from, list.find('"', from) - from));
+    }
     ASSERT_FALSE(names.empty()) << list;
     ASSERT_EQ(names.size() + 1, rows.size()) << nodes.out;
     EXPECT_EQ((std::vector<std::string>{"#", "NODE", "NAME", "PING", "(ms)"}), rows[0]);

@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 #include <json-c/json.h>
 #include <map>
-#include <regex>
 #include <set>
 #include <sstream>
 #include <string>
@@ -125,31 +124,32 @@ TEST(Package, AclGrantsTheDaemonObjectAndTheSettingsToWritersOnly)
 TEST(Package, MakefileInstallsExactlyTheListedFiles)
 {
     const std::map<std::string, std::string> modes = {
-        {"INSTALL_BIN", "0755"}, {"INSTALL_DATA", "0644"}, {"INSTALL_CONF", "0600"}};
+        {"$(INSTALL_BIN)", "0755"}, {"$(INSTALL_DATA)", "0644"}, {"$(INSTALL_CONF)", "0600"}};
+    const std::string section = "define Package/", install = "/install", built = "$(PKG_INSTALL_DIR)";
     std::set<Installed> made;
-    std::regex line_re(R"(^\s*\$\((INSTALL_BIN|INSTALL_DATA|INSTALL_CONF)\)\s+(\S+)\s+\$\(1\)(\S+)\s*$)");
-    std::regex section_re(R"(^define Package/([a-z-]+)/install$)");
     std::string package;
     std::istringstream in(ZND_TestReadFile(kDir + "/Makefile"));
     for (std::string line; std::getline(in, line);) {
-        std::smatch m;
-        if (std::regex_match(line, m, section_re))
-            package = m[1];
-        else if (line == "endef")
+        std::istringstream words(line);
+        std::string step, src, dest, extra;
+        words >> step >> src >> dest;
+        if (line.compare(0, section.size(), section) == 0 && line.size() > section.size() + install.size() &&
+            line.compare(line.size() - install.size(), install.size(), install) == 0) {
+            package = line.substr(section.size(), line.size() - section.size() - install.size());
+        } else if (line == "endef") {
             package.clear();
-        else if (std::regex_match(line, m, line_re)) {
-            ASSERT_FALSE(package.empty()) << line;
-            std::string src = m[2], dest = m[3];
-            const std::string built = "$(PKG_INSTALL_DIR)";
+        } else if (!package.empty() && modes.count(step)) {
+            EXPECT_FALSE(words >> extra) << "one file per step: " << line;
+            ASSERT_EQ(0u, dest.compare(0, 4, "$(1)")) << line;
+            dest = dest.substr(4);
             if (src.compare(0, built.size(), built) == 0) {
                 EXPECT_EQ(built + dest, src) << "taken from where the install rules put it";
                 src = "cmake";
             } else if (src.compare(0, 2, "./") == 0) {
                 src = src.substr(2);
             }
-            made.insert({package, modes.at(m[1]), src, dest});
-        } else if (!package.empty() && line.find("$(INSTALL_") != std::string::npos &&
-                   line.find("$(INSTALL_DIR)") == std::string::npos) {
+            made.insert({package, modes.at(step), src, dest});
+        } else if (line.find("$(INSTALL_") != std::string::npos && step != "$(INSTALL_DIR)") {
             ADD_FAILURE() << "an install step of another form: " << line;
         }
     }
@@ -209,18 +209,21 @@ TEST(Package, EveryPathOfTheDaemonIsInstalledOrMadeAtRunTime)
         "/etc/init.d/openvpn", "/etc/init.d/ipsec", "/etc/init.d/led",
         // written by the daemon for the tunnel services, into their packages' directories
         "/etc/openvpn/userpass.txt", "/etc/ipsec.conf", "/etc/ipsec.secrets"};
-    std::regex define_re(R"re(^#define (ZND_PATH_\w+) "([^"]+)"$)re");
+    const std::string define = "#define ZND_PATH_";
     std::istringstream in(ZND_TestReadFile(ZND_PATHS_HEADER));
     int paths = 0;
     for (std::string line; std::getline(in, line);) {
-        std::smatch m;
-        if (!std::regex_match(line, m, define_re))
+        if (line.compare(0, define.size(), define) != 0)
             continue;
         paths++;
-        std::string path = m[2];
+        std::istringstream words(line.substr(8));
+        std::string name, quoted;
+        words >> name >> quoted;
+        ASSERT_TRUE(quoted.size() > 2 && quoted.front() == '"' && quoted.back() == '"') << line;
+        std::string path = quoted.substr(1, quoted.size() - 2);
         bool run_time = path.compare(0, 5, "/tmp/") == 0 || path.compare(0, 9, "/var/run/") == 0;
         EXPECT_TRUE(installed.count(path) || run_time || router_own.count(path))
-            << m[1] << " " << path << " is neither installed nor made at run time";
+            << name << " " << path << " is neither installed nor made at run time";
         EXPECT_FALSE(installed.count(path) && run_time) << path;
     }
     EXPECT_GE(paths, 10);
