@@ -59,14 +59,10 @@ long rss_kb(int pid)
 // One call of zunaro.rpc: the request as JSON text, the reply as the bus client prints it.
 int call_rpc(const std::string &json, std::string *reply, int timeout_ms = 30000)
 {
-    ZND_BusValue msg, answer;
     bool replied = false;
-    reply->clear();
-    if (ZND_BusFromJson(json.c_str(), &msg) != 0)
-        return ZND_BUS_STATUS_INVALID_ARGUMENT;
-    int status = ZND_BusClientCall(nullptr, "zunaro", "rpc", msg, timeout_ms, &answer, &replied);
-    if (replied)
-        *reply = ZND_BusToJson(answer, true);
+    int status = ZND_BusClientCall(nullptr, "zunaro", "rpc", json.c_str(), timeout_ms, reply, &replied);
+    if (!replied)
+        reply->clear();
     return status;
 }
 
