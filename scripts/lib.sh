@@ -4,7 +4,8 @@
 ZUNARO_TOP=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
 ZUNARO_PACKAGES="g++ make cmake pkg-config googletest libgtest-dev libjson-c-dev libxml2-dev libmnl-dev
-liblua5.1-0-dev lua5.1 zlib1g-dev curl iproute2 iputils-ping busybox python3 procps kmod util-linux"
+liblua5.1-0-dev lua5.1 zlib1g-dev curl iproute2 iputils-ping busybox python3 procps kmod util-linux
+shellcheck"
 # The web page's walk in a real browser; without them that one test is skipped.
 # shellcheck disable=SC2034  # scripts/test installs them
 ZUNARO_WEB_PACKAGES="chromium chromium-driver python3-selenium"

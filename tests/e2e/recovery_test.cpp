@@ -1,8 +1,11 @@
 // The daemon getting acceleration back by itself: automatic mode moving on to the next tunnel
-// kind, the WAN lost and back, and a crash of the daemon with the tunnel still up.
+// kind, the WAN lost and back, and a crash of the daemon with the tunnel still up, also after a
+// session driven by the command line alone, which records what the restart reads back.
 #include <gtest/gtest.h>
+#include <sstream>
 #include <string>
 #include <vector>
+#include "harness/sandbox.h"
 #include "router_session.h"
 
 namespace e2e {
@@ -164,6 +167,169 @@ TEST_F(RouterSession, RestartAfterKillAdoptsTheRunningTunnel)
     ASSERT_TRUE(WaitForKeyLog("reconn acc start", redials + 1, 15000)) << KeyLog();
     ASSERT_TRUE(WaitForState("ACC_OK", 30000)) << Rpc("GetStatus").text;
     EXPECT_TRUE(LinkExists("tun0"));
+}
+
+
+// Watches every process's command line for a secret until stopped; the secret is read from a
+// file so that the watcher's own command line does not hold it.
+const char kCmdlineWatcher[] = R"py(
+import os, sys
+secret = open(sys.argv[1], 'rb').read().strip()
+stop, out, ready = sys.argv[2], sys.argv[3], sys.argv[4]
+seen, sweeps = set(), 0
+open(ready, 'w').close()
+while not os.path.exists(stop):
+    for pid in os.listdir('/proc'):
+        try:
+            cmd = open('/proc/%s/cmdline' % pid, 'rb').read() if pid.isdigit() else b''
+        except OSError:
+            continue
+        if secret in cmd:
+            seen.add(cmd.replace(b'\0', b' ').decode(errors='replace').strip())
+    sweeps += 1
+with open(out + '.new', 'w') as f:
+    f.write('sweeps %d\n' % sweeps)
+    for c in sorted(seen):
+        f.write(c + '\n')
+os.rename(out + '.new', out)
+)py";
+
+// The columns of zunaroctl's node table, one row per node.
+std::vector<std::vector<std::string>> TableRows(const std::string &text)
+{
+    std::vector<std::vector<std::string>> rows;
+    for (const auto &line : Lines(text)) {
+        std::istringstream in(line);
+        std::vector<std::string> cols;
+        for (std::string c; in >> c;)
+            cols.push_back(c);
+        rows.push_back(cols);
+    }
+    return rows;
+}
+
+TEST_F(RouterSession, CommandLineSessionAndRestoreFromWhatItRecorded)
+{
+    // The package's userinfo: no account, no state. From here on only zunaroctl writes it.
+    ASSERT_TRUE(ZND_TestWriteFile(kState + "/userinfo.pkg",
+                                  ZND_TestReadFile(ZND_SIM_DIR "/../openwrt/zunaro/files/userinfo.config")));
+    ASSERT_EQ(0, InRouter("cat /run/zunaro-sim/userinfo.pkg >/etc/config/userinfo"));
+    ASSERT_EQ("", UserinfoOption("currState"));
+    const std::string password = kState + "/password";
+    ASSERT_TRUE(ZND_TestWriteFile(password, "zunaro-demo\n", 0600));
+    CtlRun early = Ctl("start");
+    EXPECT_EQ(2, early.exitCode) << "refused before a login";
+    EXPECT_NE(std::string::npos, early.err.find("AccStart refused")) << early.err;
+    EXPECT_EQ(1, Ctl("login demo").exitCode) << "no password";
+
+    // Login, with every command line of the machine watched for the password meanwhile.
+    const std::string watch = kState + "/run/cmdlines";
+    ASSERT_EQ(0, ZND_TestSh("(/usr/bin/python3 -c " + ZND_TestQuote(kCmdlineWatcher) + " " + password + " " + watch +
+                            ".stop " + watch + " " + watch + ".ready) >/dev/null 2>&1 &"));
+    ASSERT_TRUE(WaitFor(10000, [&] { return ZND_TestFileExists(watch + ".ready"); }));
+    // A command line that does hold it, so that the watcher is seen to work.
+    ASSERT_EQ(0, ZND_TestSh("/bin/sh -c 'sleep 1' zunaro-demo"));
+    CtlRun login = Ctl("login demo", password);
+    ASSERT_TRUE(ZND_TestWriteFile(watch + ".stop", ""));
+    ASSERT_TRUE(WaitFor(10000, [&] { return ZND_TestFileExists(watch); }));
+    EXPECT_EQ(0, login.exitCode) << login.out << login.err;
+    ASSERT_FALSE(Lines(login.out).empty());
+    EXPECT_EQ("Logged in as demo, state LOGIN_OK", Lines(login.out)[0]);
+    std::vector<std::string> seen = Lines(ZND_TestReadFile(watch));
+    ASSERT_FALSE(seen.empty());
+    EXPECT_NE("sweeps 0", seen[0]);
+    bool control = false;
+    for (size_t i = 1; i < seen.size(); i++) {
+        if (seen[i].find("sleep 1") != std::string::npos) {
+            control = true;
+            continue;
+        }
+        ADD_FAILURE() << "the password on a command line: " << seen[i];
+    }
+    EXPECT_TRUE(control) << "the watcher missed the command line that holds the password";
+    EXPECT_EQ("LOGIN_OK", UserinfoOption("currState"));
+    EXPECT_EQ("demo", UserinfoOption("historyname"));
+    EXPECT_EQ("zunaro-demo", UserinfoOption("historypass"));
+
+    // The nodes as the daemon orders them, best first.
+    CtlRun nodes = Ctl("nodes");
+    EXPECT_EQ(0, nodes.exitCode) << nodes.err;
+    std::vector<std::vector<std::string>> rows = TableRows(nodes.out);
+    std::string list = Rpc("GetNodeList").text;
+    std::vector<std::string> names;
+    const std::string key = "\"servername\": \"";
+    for (size_t at = list.find(key); at != std::string::npos; at = list.find(key, at + 1)) {
+        size_t from = at + key.size();
+        names.push_back(list.substr(from, list.find('"', from) - from));
+    }
+    ASSERT_FALSE(names.empty()) << list;
+    ASSERT_EQ(names.size() + 1, rows.size()) << nodes.out;
+    EXPECT_EQ((std::vector<std::string>{"#", "NODE", "NAME", "PING", "(ms)"}), rows[0]);
+    for (size_t i = 0; i < names.size(); i++) {
+        ASSERT_EQ(4u, rows[i + 1].size()) << nodes.out;
+        EXPECT_EQ(std::to_string(i + 1), rows[i + 1][0]);
+        EXPECT_EQ(names[i], rows[i + 1][2]);
+    }
+    const std::string best_id = rows[1][1];
+
+    // Start waits for the outcome and shows the states on the way.
+    CtlRun start = Ctl("start auto");
+    EXPECT_EQ(0, start.exitCode) << start.out << start.err;
+    std::vector<std::string> progress = Lines(start.out);
+    ASSERT_GE(progress.size(), 3u) << start.out;
+    EXPECT_NE(std::string::npos, progress[1].find(" ACCING")) << start.out;
+    EXPECT_NE(std::string::npos, progress.back().find(" ACC_OK")) << start.out;
+    EXPECT_EQ("ACC_OK", UserinfoOption("currState"));
+    EXPECT_EQ("0", UserinfoOption("mode"));
+    EXPECT_EQ("0", UserinfoOption("node"));
+    EXPECT_EQ(names[0], UserinfoOption("nodename"));
+    EXPECT_EQ("1", UserinfoOption("reconn"));
+
+    CtlRun status = Ctl("status");
+    EXPECT_EQ(0, status.exitCode) << status.err;
+    std::vector<std::vector<std::string>> fields = TableRows(status.out);
+    ASSERT_GE(fields.size(), 2u) << status.out;
+    EXPECT_EQ((std::vector<std::string>{"State:", "ACC_OK"}), fields[0]);
+    EXPECT_EQ((std::vector<std::string>{"Acceleration:", "accelerating"}), fields[1]);
+    EXPECT_EQ(std::string::npos, status.out.find("zunaro-demo")) << "the password is not shown";
+    Reply raw{Ctl("--json status").out, 0};
+    EXPECT_EQ("ACC_OK", raw.Status()) << raw.text;
+    EXPECT_EQ("zunaro-demo", raw.Get("result.uPass")) << "the raw reply, as it is";
+
+    CtlRun stop = Ctl("stop");
+    EXPECT_EQ(0, stop.exitCode) << stop.err;
+    EXPECT_EQ("LOGIN_OK", UserinfoOption("currState"));
+    CtlRun again = Ctl("stop");
+    EXPECT_EQ(2, again.exitCode) << "refused";
+    EXPECT_NE(std::string::npos, again.err.find("(code 34)")) << again.err;
+    EXPECT_EQ("", again.out);
+    CtlRun logout = Ctl("logout");
+    EXPECT_EQ(0, logout.exitCode) << logout.err;
+    EXPECT_EQ("INIT", UserinfoOption("currState"));
+
+    // Accelerated again, then the daemon killed: the restart restores ACC_OK from the record alone.
+    ASSERT_EQ(0, Ctl("login demo", password).exitCode);
+    CtlRun openvpn = Ctl("start openvpn " + best_id);
+    ASSERT_EQ(0, openvpn.exitCode) << openvpn.out << openvpn.err;
+    ASSERT_EQ("ACC_OK", UserinfoOption("currState"));
+    EXPECT_EQ("1", UserinfoOption("mode"));
+    EXPECT_EQ(best_id, UserinfoOption("node"));
+    std::string recorded = InRouterOut("cat /etc/config/userinfo");
+    // The cloud sees the account's tunnel in use: it is this router's own, still up.
+    SetCloudOnlines(1);
+    int restored = KeyLogCount("[Restore]: acc success");
+    ASSERT_EQ(0, Sim("daemon kill"));
+    CtlRun down = Ctl("status");
+    EXPECT_EQ(3, down.exitCode);
+    EXPECT_EQ("zunaroctl: zunarod is not running\n", down.err);
+    ASSERT_EQ(0, Sim("daemon start"));
+    ASSERT_TRUE(WaitForKeyLog("[Restore]: acc success", restored + 1, 30000)) << KeyLog();
+    CtlRun back = Ctl("status");
+    EXPECT_EQ(0, back.exitCode) << back.err;
+    ASSERT_FALSE(TableRows(back.out).empty());
+    EXPECT_EQ((std::vector<std::string>{"State:", "ACC_OK"}), TableRows(back.out)[0]) << back.out;
+    EXPECT_TRUE(LinkExists("tun0"));
+    EXPECT_EQ(recorded, InRouterOut("cat /etc/config/userinfo")) << "the daemon never writes it";
 }
 
 } // namespace

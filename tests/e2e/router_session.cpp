@@ -18,6 +18,8 @@ namespace {
 const std::string kRouter = ZND_SIM_DIR "/router";
 const std::string kCmdLog = "/tmp/sim-cmd.log";
 const std::string kRpcOut = "/tmp/e2e-rpc.out";
+const std::string kCtlOut = "/tmp/e2e-ctl.out";
+const std::string kCtlErr = "/tmp/e2e-ctl.err";
 
 std::string JsonString(const std::string &text)
 {
@@ -186,6 +188,30 @@ Reply RouterSession::RpcJson(const std::string &json)
                             " 2>>" + kCmdLog);
     r.text = ZND_TestReadFile(kRpcOut);
     return r;
+}
+
+CtlRun RouterSession::Ctl(const std::string &args, const std::string &input)
+{
+    CtlRun r;
+    r.exitCode = ZND_TestSh(kRouter + " ctl " + args + " <" + ZND_TestQuote(input) + " >" + kCtlOut + " 2>" + kCtlErr);
+    r.out = ZND_TestReadFile(kCtlOut);
+    r.err = ZND_TestReadFile(kCtlErr);
+    return r;
+}
+
+std::string RouterSession::UserinfoOption(const std::string &option)
+{
+    std::string prefix = "option " + option + " ";
+    for (const auto &line : Lines(InRouterOut("cat /etc/config/userinfo"))) {
+        size_t at = line.find_first_not_of(" \t");
+        if (at == std::string::npos || line.compare(at, prefix.size(), prefix) != 0)
+            continue;
+        std::string value = line.substr(at + prefix.size());
+        if (value.size() >= 2 && (value[0] == '\'' || value[0] == '"'))
+            value = value.substr(1, value.size() - 2);
+        return value;
+    }
+    return "";
 }
 
 bool RouterSession::WaitForState(const std::string &state, int timeout_ms)

@@ -30,6 +30,12 @@ struct Reply {
     std::string Status() const;
 };
 
+// One run of zunaroctl inside the router.
+struct CtlRun {
+    int exitCode = -1;
+    std::string out, err;
+};
+
 // Polls pred every 100 ms until it holds or timeout_ms passed.
 bool WaitFor(int timeout_ms, const std::function<bool()> &pred);
 std::vector<std::string> Lines(const std::string &text);
@@ -51,6 +57,10 @@ protected:
     Reply Rpc(const std::string &method, const std::vector<std::string> &params = {});
     // "rpc" with a request written in JSON.
     Reply RpcJson(const std::string &json);
+    // zunaroctl ARGS inside the router, its standard input from the file input.
+    CtlRun Ctl(const std::string &args, const std::string &input = "/dev/null");
+    // An option of the router's userinfo section "1" as the UCI file holds it; "" when absent.
+    std::string UserinfoOption(const std::string &option);
     // Polls GetStatus until the daemon is in state.
     bool WaitForState(const std::string &state, int timeout_ms);
     // Login, AccStart and the wait for ACC_OK, each step asserted.

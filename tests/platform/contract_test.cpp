@@ -15,6 +15,7 @@
 #include "child.h"
 #include "harness/sandbox.h"
 #include "platform/bus.h"
+#include "platform/bus_client.h"
 #include "platform/loop.h"
 #include "platform/uci_store.h"
 
@@ -397,6 +398,44 @@ protected:
         return first;
     }
 
+    // Calls test.METHOD through the client library, its reply as a tree, written out in one line:
+    // kind:name=value, the members of tables (t) and arrays (a) in braces; then the text of the
+    // "status" that error.data holds last.
+    std::string CallTree(const char *method, const char *json)
+    {
+        int status = RunChild([&] {
+            ZND_BusReplyValue v;
+            bool replied = false;
+            int st = ZND_BusClientCallValue(kBusSock, "test", method, json, 5000, &v, nullptr, &replied);
+            const ZND_BusReplyValue *e = v.Find("error"), *data = e ? e->Find("data") : nullptr;
+            ZND_TestWriteFile("/tmp/tree.out", replied ? Dump(v) + " " + (data ? data->Text("status") : "-") : "none");
+            return st;
+        });
+        EXPECT_EQ(0, status);
+        return ZND_TestReadFile("/tmp/tree.out");
+    }
+    static std::string Dump(const ZND_BusReplyValue &v)
+    {
+        std::string out = std::string(1, "-snbdta"[v.kind]) + ":" + v.name;
+        switch (v.kind) {
+        case ZND_BusReplyValue::STRING:
+            return out + "=" + v.text;
+        case ZND_BusReplyValue::NUMBER:
+        case ZND_BusReplyValue::BOOL:
+            return out + "=" + std::to_string(v.number);
+        case ZND_BusReplyValue::DOUBLE:
+            return out + "=" + std::to_string(v.dbl);
+        case ZND_BusReplyValue::TABLE:
+        case ZND_BusReplyValue::ARRAY:
+            out += "{";
+            for (size_t i = 0; i < v.members.size(); i++)
+                out += (i ? "," : "") + Dump(v.members[i]);
+            return out + "}";
+        default:
+            return out;
+        }
+    }
+
     ZND_BusContext *ctx_ = nullptr;
     ZND_BusObject object_{};
     pid_t ubusd_ = -1;
@@ -464,6 +503,12 @@ TEST_F(Bus, BuiltReplyKeepsOrderAndRepeatedKeys)
               "\t\"method\": \"build\"\n"
               "}\n",
               r.out);
+    // The same reply as a tree: unnamed members, repeated names (the last one found), every kind.
+    EXPECT_EQ("t:{t:error{n:code=-32601,t:data{s:status=3,s:status=LOGIN_OK}},a:nodes{t:{s:nid=1,n:ping=2147483647},"
+              "n:=-5,t:{}},t:empty{},-:nothing,s:method=build} LOGIN_OK",
+              CallTree("build", nullptr));
+    EXPECT_EQ("t:{n:big=5000000000,b:t=1,d:f=1.500000,-:z,a:l{s:=x}} -",
+              CallTree("echo", "{\"big\":5000000000,\"t\":true,\"f\":1.5,\"z\":null,\"l\":[\"x\"]}"));
 }
 
 TEST_F(Bus, PolicyTakesTheFirstMemberOfItsTypeAndStringSlotsInOrder)

@@ -164,18 +164,78 @@ int exchange(const char *path, const std::string &request, int timeout_ms, ZND_B
 
 } // namespace
 
-int ZND_BusClientCall(const char *path, const char *object, const char *method, const char *json,
-                      int timeout_ms, std::string *reply, bool *replied)
+namespace {
+
+int call(const char *path, const char *object, const char *method, const char *json, int timeout_ms,
+         ZND_BusValue *answer, bool *replied)
 {
     *replied = false;
-    reply->clear();
     ZND_BusValue msg;
     if (ZND_BusFromJson(json ? json : "{}", &msg) != 0 || msg.type != ZND_BUS_TABLE)
         return ZND_BUS_STATUS_PARSE_ERROR;
+    return exchange(path, ZND_BusWireCallLine(object, method, msg), timeout_ms, answer, replied);
+}
+
+void to_reply_value(const ZND_BusValue &v, ZND_BusReplyValue *out)
+{
+    out->name = v.name;
+    switch (v.type) {
+    case ZND_BUS_STRING:
+        out->kind = ZND_BusReplyValue::STRING;
+        out->text = v.str;
+        break;
+    case ZND_BUS_INT32:
+    case ZND_BUS_INT64:
+        out->kind = ZND_BusReplyValue::NUMBER;
+        out->number = v.num;
+        break;
+    case ZND_BUS_BOOL:
+        out->kind = ZND_BusReplyValue::BOOL;
+        out->number = v.num;
+        break;
+    case ZND_BUS_DOUBLE:
+        out->kind = ZND_BusReplyValue::DOUBLE;
+        out->dbl = v.dbl;
+        break;
+    case ZND_BUS_TABLE:
+    case ZND_BUS_ARRAY:
+        out->kind = v.type == ZND_BUS_TABLE ? ZND_BusReplyValue::TABLE : ZND_BusReplyValue::ARRAY;
+        out->members.resize(v.items.size());
+        for (size_t i = 0; i < v.items.size(); i++)
+            to_reply_value(v.items[i], &out->members[i]);
+        break;
+    default:
+        out->kind = ZND_BusReplyValue::NONE;
+        break;
+    }
+}
+
+} // namespace
+
+int ZND_BusClientCall(const char *path, const char *object, const char *method, const char *json,
+                      int timeout_ms, std::string *reply, bool *replied)
+{
+    reply->clear();
     ZND_BusValue answer;
-    int status = exchange(path, ZND_BusWireCallLine(object, method, msg), timeout_ms, &answer, replied);
+    int status = call(path, object, method, json, timeout_ms, &answer, replied);
     if (*replied)
         *reply = ZND_BusToJson(answer, true);
+    return status;
+}
+
+int ZND_BusClientCallValue(const char *path, const char *object, const char *method, const char *json,
+                           int timeout_ms, ZND_BusReplyValue *reply, std::string *text, bool *replied)
+{
+    *reply = ZND_BusReplyValue{};
+    if (text)
+        text->clear();
+    ZND_BusValue answer;
+    int status = call(path, object, method, json, timeout_ms, &answer, replied);
+    if (*replied) {
+        to_reply_value(answer, reply);
+        if (text)
+            *text = ZND_BusToJson(answer, true);
+    }
     return status;
 }
 
