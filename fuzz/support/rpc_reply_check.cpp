@@ -1,6 +1,7 @@
 #include "rpc_reply_check.h"
 
 #include <cstdint>
+#include <cstring>
 #include <vector>
 #include "control/state.h"
 #include "core/context.h"
@@ -13,10 +14,12 @@ const char *const kMethods[] = {"Login",       "Logout",       "AccStart",    "A
                                 "GetStatus",   "GetNodeList",  "GetPingTime", "FlushNodeList", "GetAccResult",
                                 "GetAccState", "ForceOffLine", "NetDevChange", "DebugOn",     "DebugOff"};
 
+// A method name as the daemon reads it: a C string, so up to its first NUL, as on the router's
+// bus, whose strings end there.
 bool is_method(const std::string &name)
 {
     for (const char *m : kMethods)
-        if (name == m)
+        if (strcmp(name.c_str(), m) == 0)
             return true;
     return false;
 }
