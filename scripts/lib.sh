@@ -61,13 +61,13 @@ znd_dep() {
     dep_cmake_file="" dep_cross_options="" dep_cross_archives=""
     case $1 in
         libubox) dep_archive=libubox-1aa36ee.tar.gz dep_url=https://github.com/openwrt/libubox.git
-                 dep_cross_options="-DCMAKE_PROJECT_INCLUDE=$ZUNARO_TOP/cmake/deps/static-tools.cmake"
+                 dep_cross_options="-DCMAKE_PROJECT_INCLUDE=$ZUNARO_TOP/cmake/deps/static-tools.cmake -DCMAKE_SKIP_RPATH=ON"
                  dep_commit=1aa36ee774c8db4d7a396903e0d2e1fb79ee8bf1 ;;
         ubus) dep_archive=ubus-3cc98db.tar.gz dep_url=https://github.com/openwrt/ubus.git
-              dep_cross_options="-DBUILD_STATIC=ON -DCMAKE_PROJECT_INCLUDE=$ZUNARO_TOP/cmake/deps/static-tools.cmake"
+              dep_cross_options="-DBUILD_STATIC=ON -DCMAKE_PROJECT_INCLUDE=$ZUNARO_TOP/cmake/deps/static-tools.cmake -DCMAKE_SKIP_RPATH=ON"
               dep_commit=3cc98db1a422dcf560f2d6347fd410f17565a89d ;;
         uci) dep_archive=uci-66127cd.tar.gz dep_url=https://github.com/openwrt/uci.git
-             dep_cross_options="-DCMAKE_PROJECT_INCLUDE=$ZUNARO_TOP/cmake/deps/static-tools.cmake"
+             dep_cross_options="-DCMAKE_PROJECT_INCLUDE=$ZUNARO_TOP/cmake/deps/static-tools.cmake -DCMAKE_SKIP_RPATH=ON"
              dep_cross_archives=libuci.a   # built, but not installed by its own rules
              dep_commit=66127cd76c5d0bd46d5a90302cc6110f53a4e2f8 ;;
         json-c) dep_archive=json-c-0.18.tar.gz dep_url=https://github.com/json-c/json-c.git
@@ -132,7 +132,7 @@ znd_dep_archive() {
 # znd_deps TARGET: builds what is out of date; prints the prefix. On failure the status is
 # non-zero and build-deps/TARGET/why holds one line that says why.
 znd_deps() {
-    local target=$1 dir=$ZND_DEPS_ROOT/$1 name archive key="" log
+    local target=$1 dir=$ZND_DEPS_ROOT/$1 name archive key="" log cross_key
     mkdir -p "$dir/stamp"
     rm -f "$dir/why"
     znd_deps_target "$target" 2>"$dir/why" || {
@@ -141,10 +141,15 @@ znd_deps() {
     }
     for name in $deps_list; do
         znd_dep "$name"
-        [ "$target" = host ] || dep_options="$dep_options $dep_cross_options"
+        # The cross options' CMake include is part of the key through its text.
+        cross_key=""
+        if [ "$target" != host ]; then
+            dep_options="$dep_options $dep_cross_options"
+            [ -z "$dep_cross_options" ] || cross_key=$(sha256sum <"$ZUNARO_TOP/cmake/deps/static-tools.cmake")
+        fi
         archive=$(znd_dep_archive "$name" 2>"$dir/why") || return 1
         key=$(printf '%s\n' "$key" "$(sha256sum <"$archive")" "$dep_options" "$deps_cmake" \
-            ${dep_cmake_file:+"$(sha256sum <"$dep_cmake_file")"} | sha256sum | cut -c1-64)
+            ${dep_cmake_file:+"$(sha256sum <"$dep_cmake_file")"} ${cross_key:+"$cross_key"} | sha256sum | cut -c1-64)
         if [ "$(cat "$dir/stamp/$name" 2>/dev/null)" = "$key" ]; then
             continue
         fi

@@ -29,7 +29,9 @@ set(_wrap "${_zig_dir}/zunaro-wrap/${_zig_triple}")
 foreach(tool cc c++ ar ranlib)
   set(_cmd "${tool}")
   if(tool STREQUAL "cc" OR tool STREQUAL "c++")
-    set(_cmd "${tool} -target ${_zig_triple}")
+    # Zig builds musl and libc++ once per optimisation mode: -Os first (a build type's flags
+    # come after it) keeps CMake's own checks on the variant the size-optimised builds use.
+    set(_cmd "${tool} -target ${_zig_triple} -Os")
   endif()
   set(_text "#!/bin/sh\nexec '${ZUNARO_ZIG}' ${_cmd} \"$@\"\n")
   if(EXISTS "${_wrap}-${tool}")
