@@ -5,7 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <dlfcn.h>
-#include <lua.hpp>
+extern "C" {   // Lua 5.1's own headers (not every build ships lua.hpp)
+#include <lauxlib.h>
+#include <lua.h>
+#include <lualib.h>
+}
 #include <unistd.h>
 
 #include "harness/sandbox.h"
