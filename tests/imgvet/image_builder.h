@@ -1,7 +1,7 @@
 // Builds legacy boot images the way the firmware build does: a 64-byte big-endian header
 // (magic, header CRC, time, data size, load address, entry point, data CRC, OS, architecture,
 // type, compression, 32-byte name) over the payload. Checksums come from zlib, independent of
-// the module under test.
+// the module under test (on cross builds without zlib, from the four-bit reference).
 #pragma once
 #include <cstdint>
 #include <string>

@@ -10,17 +10,44 @@
 
 namespace {
 
+// Netlink speaks the CPU's byte order: lengths, types and flags are put in host order (so the
+// same expectations hold on big-endian routers), addresses in network order.
+Bytes Host16(uint16_t v)
+{
+    Bytes b(2);
+    memcpy(b.data(), &v, 2);
+    return b;
+}
+
+Bytes Host32(uint32_t v)
+{
+    Bytes b(4);
+    memcpy(b.data(), &v, 4);
+    return b;
+}
+
+Bytes Cat(std::initializer_list<Bytes> parts)
+{
+    Bytes b;
+    for (const Bytes &p : parts)
+        b.insert(b.end(), p.begin(), p.end());
+    return b;
+}
+
+// One route attribute: length and type, then the payload.
+Bytes Attr(uint16_t type, Bytes payload)
+{
+    return Cat({Host16((uint16_t)(4 + payload.size())), Host16(type), payload});
+}
+
 // Expected request: header (seq left zero), route message, then the attributes.
 // Adds carry NLM_F_REQUEST|NLM_F_EXCL|NLM_F_CREATE, deletes NLM_F_REQUEST; NLM_F_ACK is added on
 // sending.
 Bytes Request(uint16_t type, uint8_t dst_len, uint8_t table, uint8_t scope, Bytes attrs)
 {
-    uint32_t len = 28 + (uint32_t)attrs.size();
-    unsigned char flags_hi = type == 24 ? 0x06 : 0x00;
-    Bytes b = {(unsigned char)len, 0, 0, 0, (unsigned char)type, 0, 0x05, flags_hi, 0, 0, 0, 0, 0, 0, 0, 0,
-               2, dst_len, 0, 0, table, 3, scope, 1, 0, 0, 0, 0};
-    b.insert(b.end(), attrs.begin(), attrs.end());
-    return b;
+    uint16_t flags = type == 24 ? 0x0605 : 0x0005;
+    return Cat({Host32(28 + (uint32_t)attrs.size()), Host16(type), Host16(flags), Host32(0), Host32(0),
+                {2, dst_len, 0, 0, table, 3, scope, 1}, Host32(0), attrs});
 }
 
 Bytes WithoutSeq(Bytes b)
@@ -60,9 +87,9 @@ TEST_F(KernelRoute, LoginAddAndDeleteBytes)
     EXPECT_EQ(0u, ZND_LoginRouteCtrl(&rth, &e, &hop, 1));
     EXPECT_EQ(0u, ZND_LoginRouteCtrl(&rth, &e, &hop, 2));
     ASSERT_EQ(2u, talk.requests.size());
-    EXPECT_EQ(Request(24, 8, 252, 0, {8, 0, 1, 0, 10, 0, 0, 0, 8, 0, 5, 0, 192, 168, 1, 1}),
+    EXPECT_EQ(Request(24, 8, 252, 0, Cat({Attr(1, {10, 0, 0, 0}), Attr(5, {192, 168, 1, 1})})),
               WithoutSeq(talk.requests[0]));
-    EXPECT_EQ(Request(25, 8, 252, 255, {8, 0, 1, 0, 10, 0, 0, 0}), WithoutSeq(talk.requests[1]));
+    EXPECT_EQ(Request(25, 8, 252, 255, Attr(1, {10, 0, 0, 0})), WithoutSeq(talk.requests[1]));
     EXPECT_EQ(SeqOf(talk.requests[0]) + 1, SeqOf(talk.requests[1]));
 }
 
@@ -74,9 +101,9 @@ TEST_F(KernelRoute, LoginRoutesThroughTheWanDevice)
     EXPECT_EQ(0u, ZND_LoginRouteCtrl(&rth, &e, &hop, 1));
     EXPECT_EQ(0u, ZND_LoginRouteCtrl(&rth, &e, &hop, 2));
     ASSERT_EQ(2u, talk.requests.size());
-    EXPECT_EQ(Request(24, 8, 252, 253, {8, 0, 1, 0, 10, 0, 0, 0, 8, 0, 4, 0, 7, 0, 0, 0}),
+    EXPECT_EQ(Request(24, 8, 252, 253, Cat({Attr(1, {10, 0, 0, 0}), Attr(4, Host32(7))})),
               WithoutSeq(talk.requests[0]));
-    EXPECT_EQ(Request(25, 8, 252, 255, {8, 0, 1, 0, 10, 0, 0, 0}), WithoutSeq(talk.requests[1]));
+    EXPECT_EQ(Request(25, 8, 252, 255, Attr(1, {10, 0, 0, 0})), WithoutSeq(talk.requests[1]));
 }
 
 TEST_F(KernelRoute, TrafficAddAndDeleteBytes)
@@ -86,13 +113,9 @@ TEST_F(KernelRoute, TrafficAddAndDeleteBytes)
     EXPECT_EQ(0u, ZND_TrafficRouteCtrl(&rth, 7, &e, 2));
     ASSERT_EQ(2u, talk.requests.size());
     // The interface index is a host-order 32-bit number.
-    uint32_t idx = 0x01020304;
-    Bytes oif = {8, 0, 4, 0};
-    oif.insert(oif.end(), reinterpret_cast<unsigned char *>(&idx), reinterpret_cast<unsigned char *>(&idx) + 4);
-    Bytes attrs = {8, 0, 1, 0, 192, 168, 1, 0};
-    attrs.insert(attrs.end(), oif.begin(), oif.end());
+    Bytes attrs = Cat({Attr(1, {192, 168, 1, 0}), Attr(4, Host32(0x01020304))});
     EXPECT_EQ(Request(24, 24, 251, 253, attrs), WithoutSeq(talk.requests[0]));
-    EXPECT_EQ(Request(25, 24, 251, 255, {8, 0, 1, 0, 192, 168, 1, 0}), WithoutSeq(talk.requests[1]));
+    EXPECT_EQ(Request(25, 24, 251, 255, Attr(1, {192, 168, 1, 0})), WithoutSeq(talk.requests[1]));
 }
 
 TEST_F(KernelRoute, UnparsableTextsBecomeAllOnes)
@@ -101,7 +124,7 @@ TEST_F(KernelRoute, UnparsableTextsBecomeAllOnes)
     ZND_LoginNextHop hop = {inet_addr("eth0"), 0};
     EXPECT_EQ(0u, ZND_LoginRouteCtrl(&rth, &e, &hop, 1));
     ASSERT_EQ(1u, talk.requests.size());
-    EXPECT_EQ(Request(24, 32, 252, 0, {8, 0, 1, 0, 255, 255, 255, 255, 8, 0, 5, 0, 255, 255, 255, 255}),
+    EXPECT_EQ(Request(24, 32, 252, 0, Cat({Attr(1, {255, 255, 255, 255}), Attr(5, {255, 255, 255, 255})})),
               WithoutSeq(talk.requests[0]));
 }
 
@@ -133,7 +156,9 @@ TEST(RtnlAttr, AppendIsBoundedByMaxlen)
     const unsigned char three[3] = {1, 2, 3};
     EXPECT_EQ(0, ZND_AddAttrL(n, 64, 9, three, 3));   // padded to 8
     EXPECT_EQ(44u, n->nlmsg_len);
-    EXPECT_EQ(7, buf[36]);   // rta_len counts the payload without padding
+    uint16_t rta_len;
+    memcpy(&rta_len, buf + 36, 2);
+    EXPECT_EQ(7, rta_len);   // counts the payload without padding
 }
 
 TEST(RtnlTalk, TransportFailureOnClosedHandle)

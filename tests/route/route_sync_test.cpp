@@ -2,6 +2,7 @@
 // and how failures are counted.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <linux/rtnetlink.h>
 #include "core/context.h"
 #include "core/log.h"
 #include "core/result.h"
@@ -20,7 +21,9 @@ std::vector<std::string> Summary(const TalkRecorder &talk)
     for (const auto &r : talk.requests) {
         char dst[INET_ADDRSTRLEN];
         inet_ntop(AF_INET, r.data() + 32, dst, sizeof dst);
-        out.push_back(std::string(r[4] == 24 ? "add " : "del ") + dst + "/" + std::to_string(r[17]));
+        struct nlmsghdr h;   // in the CPU's byte order
+        memcpy(&h, r.data(), sizeof h);
+        out.push_back(std::string(h.nlmsg_type == RTM_NEWROUTE ? "add " : "del ") + dst + "/" + std::to_string(r[17]));
     }
     return out;
 }
@@ -94,7 +97,9 @@ TEST_F(Sync, DefaultRouteWithoutGatewayGoesThroughItsDevice)
     EXPECT_EQ(0u, ZND_DelNotUsedLoginRouteFromKernel(&none, &s));
     ASSERT_EQ(2u, talk.requests.size());
     EXPECT_EQ(253, talk.requests[0][22]);   // scope link
-    EXPECT_EQ((Bytes{8, 0, 4, 0, 1, 0, 0, 0}), Bytes(talk.requests[0].begin() + 36, talk.requests[0].end()));
+    struct { uint16_t len, type; uint32_t oif; } oif = {8, RTA_OIF, 1};   // in the CPU's byte order
+    const unsigned char *raw = reinterpret_cast<const unsigned char *>(&oif);
+    EXPECT_EQ(Bytes(raw, raw + sizeof oif), Bytes(talk.requests[0].begin() + 36, talk.requests[0].end()));
     EXPECT_EQ((std::vector<std::string>{"add 1.2.3.4/32", "del 1.2.3.4/32"}), Summary(talk));
 
     shell.On("ip route", 0, "default dev pppoe-wan scope link\n");   // no such device here
