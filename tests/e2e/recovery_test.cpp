@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <sstream>
 #include <string>
+#include <unistd.h>
 #include <vector>
 #include "harness/sandbox.h"
 #include "router_session.h"
@@ -215,8 +216,12 @@ TEST_F(RouterSession, CommandLineSessionAndRestoreFromWhatItRecorded)
                                   ZND_TestReadFile(ZND_SIM_DIR "/../openwrt/zunaro/files/userinfo.config")));
     ASSERT_EQ(0, InRouter("cat /run/zunaro-sim/userinfo.pkg >/etc/config/userinfo"));
     ASSERT_EQ("", UserinfoOption("currState"));
+    // A password of this run alone: other tests log in with the scenario's one meanwhile, and the
+    // watcher below sees every command line of the machine.
+    const std::string pass = "cli-pw-" + std::to_string(getpid());
+    EditScenario("d['accounts']['demo']['password'] = '" + pass + "'");
     const std::string password = kState + "/password";
-    ASSERT_TRUE(ZND_TestWriteFile(password, "zunaro-demo\n", 0600));
+    ASSERT_TRUE(ZND_TestWriteFile(password, pass + "\n", 0600));
     CtlRun early = Ctl("start");
     EXPECT_EQ(2, early.exitCode) << "refused before a login";
     EXPECT_NE(std::string::npos, early.err.find("AccStart refused")) << early.err;
@@ -228,7 +233,7 @@ TEST_F(RouterSession, CommandLineSessionAndRestoreFromWhatItRecorded)
                             ".stop " + watch + " " + watch + ".ready) >/dev/null 2>&1 &"));
     ASSERT_TRUE(WaitFor(10000, [&] { return ZND_TestFileExists(watch + ".ready"); }));
     // A command line that does hold it, so that the watcher is seen to work.
-    ASSERT_EQ(0, ZND_TestSh("/bin/sh -c 'sleep 1' zunaro-demo"));
+    ASSERT_EQ(0, ZND_TestSh("/bin/sh -c 'sleep 1' " + pass));
     CtlRun login = Ctl("login demo", password);
     ASSERT_TRUE(ZND_TestWriteFile(watch + ".stop", ""));
     ASSERT_TRUE(WaitFor(10000, [&] { return ZND_TestFileExists(watch); }));
@@ -249,7 +254,7 @@ TEST_F(RouterSession, CommandLineSessionAndRestoreFromWhatItRecorded)
     EXPECT_TRUE(control) << "the watcher missed the command line that holds the password";
     EXPECT_EQ("LOGIN_OK", UserinfoOption("currState"));
     EXPECT_EQ("demo", UserinfoOption("historyname"));
-    EXPECT_EQ("zunaro-demo", UserinfoOption("historypass"));
+    EXPECT_EQ(pass, UserinfoOption("historypass"));
 
     // The nodes as the daemon orders them, best first.
     CtlRun nodes = Ctl("nodes");
@@ -291,10 +296,10 @@ TEST_F(RouterSession, CommandLineSessionAndRestoreFromWhatItRecorded)
     ASSERT_GE(fields.size(), 2u) << status.out;
     EXPECT_EQ((std::vector<std::string>{"State:", "ACC_OK"}), fields[0]);
     EXPECT_EQ((std::vector<std::string>{"Acceleration:", "accelerating"}), fields[1]);
-    EXPECT_EQ(std::string::npos, status.out.find("zunaro-demo")) << "the password is not shown";
+    EXPECT_EQ(std::string::npos, status.out.find(pass)) << "the password is not shown";
     Reply raw{Ctl("--json status").out, 0};
     EXPECT_EQ("ACC_OK", raw.Status()) << raw.text;
-    EXPECT_EQ("zunaro-demo", raw.Get("result.uPass")) << "the raw reply, as it is";
+    EXPECT_EQ(pass, raw.Get("result.uPass")) << "the raw reply, as it is";
 
     CtlRun stop = Ctl("stop");
     EXPECT_EQ(0, stop.exitCode) << stop.err;

@@ -130,6 +130,15 @@ std::vector<std::string> Lines(const std::string &text)
     return out;
 }
 
+void EditScenario(const std::string &statement)
+{
+    std::string path = kState + "/scenario.json";
+    std::string script = "import json, sys\np = sys.argv[1]\nd = json.load(open(p))\n" + statement +
+                         "\nopen(p + '.new', 'w').write(json.dumps(d))\n";
+    ASSERT_EQ(0, ZND_TestSh("/usr/bin/python3 -c " + ZND_TestQuote(script) + " " + path + " && mv " + path +
+                            ".new " + path));
+}
+
 void RouterSession::SetUp()
 {
     setenv("ZUNARO_BUILD", ZND_BUILD_DIR, 1);

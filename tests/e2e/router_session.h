@@ -39,6 +39,8 @@ struct CtlRun {
 // Polls pred every 100 ms until it holds or timeout_ms passed.
 bool WaitFor(int timeout_ms, const std::function<bool()> &pred);
 std::vector<std::string> Lines(const std::string &text);
+// Runs a Python statement on the mock cloud's scenario (the dict d); the cloud reads it again.
+void EditScenario(const std::string &statement);
 
 class RouterSession : public testing::Test {
 protected:

@@ -71,16 +71,6 @@ std::string Refusal(const std::string &state, const std::string &event, const st
 
 const char kEventStop[] = " { \"code\": 0, \"msg\": \"interrupt\", \"data\": null }";
 
-// Runs a Python statement on the mock cloud's scenario (the dict d); the cloud reads it again.
-void EditScenario(const std::string &statement)
-{
-    std::string path = kState + "/scenario.json";
-    std::string script = "import json, sys\np = sys.argv[1]\nd = json.load(open(p))\n" + statement +
-                         "\nopen(p + '.new', 'w').write(json.dumps(d))\n";
-    ASSERT_EQ(0, ZND_TestSh("/usr/bin/python3 -c " + ZND_TestQuote(script) + " " + path + " && mv " + path +
-                            ".new " + path));
-}
-
 struct NodeRow {
     int nid;
     long ping;
