@@ -30,6 +30,7 @@
 #include "core/paths.h"
 #include "core/timer.h"
 #include "fake_router.h"
+#include "harness/cloud_replies.h"
 #include "fuzz_env.h"
 #include "harness/context_reset.h"
 #include "harness/fake_clock.h"
@@ -227,18 +228,18 @@ void cloud_reply(Session *s)
     FakeRouter::CloudReply r;
     int kind = in.ConsumeIntegralInRange(0, 6);
     switch (kind) {
-    case 0: r.body = kFakeLoginOk; break;
-    case 1: r.body = kFakeLoginInUse; break;
-    case 2: r.body = kFakeLoginRefused; break;
+    case 0: r.body = kLoginOk; break;
+    case 1: r.body = kLoginInUse; break;
+    case 2: r.body = kLoginRefused; break;
     case 3: r.exit_code = 7; break;
     case 4: r.write_file = false; break;
     default: r.body = in.ConsumeRandomLengthString(600); break;
     }
     // The canned bodies are those of the API asked for, except where the kind says otherwise.
     if (kind == 0 && strcmp(api, "/api/cfgcontrol") == 0)
-        r.body = kFakeNodesXml;
+        r.body = kNodesXml;
     if (kind == 0 && strcmp(api, "/api/gamelist") == 0)
-        r.body = kFakeGamesXml;
+        r.body = kGamesXml;
     if (kind == 0 && strcmp(api, "/api/forceoffline") == 0)
         r.body = "{\"code\":0}";
     g_router.cloud[api] = r;

@@ -18,13 +18,7 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    // Cleared after each run, the set is ready for the next one.
-    static ZND_RouteHash set;
-    static bool ready = false;
-    if (!ready) {
-        ZND_RouteHashInit(&set);
-        ready = true;
-    }
+    ZND_RouteHash &set = *ZND_FuzzRouteSet();
     std::string input(reinterpret_cast<const char *>(data), size);
     uint32_t rc = ZND_ParseLoginRouteDataOld(reinterpret_cast<const char *>(data), size, &set);
     size_t n = ZND_FuzzCheckRouteSet(&set, input);

@@ -12,16 +12,10 @@
 
 namespace {
 
-uint16_t host16(const uint8_t *p)
+// A field in the host's byte order, as the probe writes and reads it.
+template <typename T> T host(const uint8_t *p)
 {
-    uint16_t v;
-    memcpy(&v, p, sizeof v);
-    return v;
-}
-
-uint32_t host32(const uint8_t *p)
-{
-    uint32_t v;
+    T v;
     memcpy(&v, p, sizeof v);
     return v;
 }
@@ -45,7 +39,7 @@ ZND_IcmpVerdict expected(const uint8_t *pkt, size_t len, uint16_t ident)
     size_t ihl = (size_t)(pkt[0] & 0x0F) * 4;
     if (ihl < 20 || len < ihl + 8 || pkt[ihl] == ZND_ICMP_REDIRECT)
         return ZND_ICMP_DISCARD;
-    if (pkt[ihl] != ZND_ICMP_ECHO_REPLY || host16(pkt + ihl + 4) != ident)
+    if (pkt[ihl] != ZND_ICMP_ECHO_REPLY || host<uint16_t>(pkt + ihl + 4) != ident)
         return ZND_ICMP_FOREIGN;
     return len < ihl + 16 ? ZND_ICMP_DISCARD : ZND_ICMP_MATCH;
 }
@@ -54,7 +48,7 @@ void read_datagram(const uint8_t *data, size_t size)
 {
     if (size < 2)
         return;
-    uint16_t ident = host16(data);
+    uint16_t ident = host<uint16_t>(data);
     // The datagram alone in a buffer of its own size, so that a read past it is seen.
     std::vector<uint8_t> pkt(data + 2, data + size);
     uint16_t seq = 0;
@@ -63,8 +57,8 @@ void read_datagram(const uint8_t *data, size_t size)
     ZND_FUZZ_CHECK(v == expected(pkt.data(), pkt.size(), ident), hex(data, size));
     if (v == ZND_ICMP_MATCH) {
         size_t ihl = (size_t)(pkt[0] & 0x0F) * 4;
-        ZND_FUZZ_CHECK(seq == host16(&pkt[ihl + 6]) && (uint32_t)sent.tv_sec == host32(&pkt[ihl + 8]) &&
-                           (uint32_t)sent.tv_usec == host32(&pkt[ihl + 12]),
+        ZND_FUZZ_CHECK(seq == host<uint16_t>(&pkt[ihl + 6]) && (uint32_t)sent.tv_sec == host<uint32_t>(&pkt[ihl + 8]) &&
+                           (uint32_t)sent.tv_usec == host<uint32_t>(&pkt[ihl + 12]),
                        hex(data, size));
         struct timeval now = {};
         gettimeofday(&now, nullptr);
@@ -80,8 +74,8 @@ void answer_own_request(const uint8_t *data, size_t size)
 {
     if (size < 14)
         return;
-    uint16_t ident = host16(data), seq = host16(data + 2);
-    struct timeval sent = {(time_t)host32(data + 4), (suseconds_t)(host32(data + 8) % 1000000)};
+    uint16_t ident = host<uint16_t>(data), seq = host<uint16_t>(data + 2);
+    struct timeval sent = {(time_t)host<uint32_t>(data + 4), (suseconds_t)(host<uint32_t>(data + 8) % 1000000)};
     size_t ihl = 4 * (5 + data[12] % 11);
     uint8_t request[ZND_ICMP_ECHO_SIZE];
     ZND_IcmpBuildEchoRequest(request, ident, seq, &sent);

@@ -32,13 +32,7 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    // Cleared after each run, the set is ready for the next one.
-    static ZND_RouteHash set;
-    static bool ready = false;
-    if (!ready) {
-        ZND_RouteHashInit(&set);
-        ready = true;
-    }
+    ZND_RouteHash &set = *ZND_FuzzRouteSet();
     if (size > INT_MAX)
         return 0;
     json_object *doc = read_document(data, size);

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 #include "fuzz_env.h"
+#include "harness/uci_compare.h"
 #include "platform/host/uci_file.h"
 
 namespace {
@@ -24,30 +25,13 @@ std::string describe(const UciPackage &pkg)
     return out;
 }
 
-bool same(const UciPackage &a, const UciPackage &b)
-{
-    if (a.sections.size() != b.sections.size())
-        return false;
-    for (size_t i = 0; i < a.sections.size(); i++) {
-        const UciSection &x = a.sections[i], &y = b.sections[i];
-        if (x.type != y.type || x.name != y.name || x.options.size() != y.options.size())
-            return false;
-        for (size_t j = 0; j < x.options.size(); j++) {
-            const UciOption &o = x.options[j], &p = y.options[j];
-            if (o.name != p.name || o.isList != p.isList || o.values != p.values)
-                return false;
-        }
-    }
-    return true;
-}
-
 // Parses what a commit of pkg writes; it must be pkg again, and render to the same text.
 void commit_and_reload(const UciPackage &pkg, UciPackage *back)
 {
     std::string text = UciRender(pkg);
     std::string error;
     ZND_FUZZ_CHECK(UciParse(text, back, &error), error + "\n" + text);
-    ZND_FUZZ_CHECK(same(pkg, *back), describe(pkg) + "---\n" + describe(*back) + "---\n" + text);
+    ZND_FUZZ_CHECK(UciSamePackage(pkg, *back), describe(pkg) + "---\n" + describe(*back) + "---\n" + text);
     ZND_FUZZ_CHECK(UciRender(*back) == text, text);
 }
 

@@ -7,25 +7,11 @@
 #include <linux/rtnetlink.h>
 #include <unistd.h>
 #include "core/paths.h"
+#include "harness/cloud_replies.h"
 #include "platform/rtnl.h"
 #include "platform/shell.h"
 
 FakeRouter g_router;
-
-const char kFakeLoginOk[] = "Y|2027-01-31_23:59:59|x|100|x|2026-12-08_10:00:00|1|x|203.0.113.7|0";
-const char kFakeLoginInUse[] = "Y|2027-01-31_23:59:59|x|100|x|2026-12-08_10:00:00|1|x|203.0.113.7|1";
-const char kFakeLoginRefused[] = "N|||||||||";
-const char kFakeNodesXml[] =
-    "<servers>"
-    "<server><id>9</id><serverip>198.51.100.9</serverip><servername>seoul</servername>"
-    "<servermemo>update/twitch</servermemo><openvpndev>tun</openvpndev><openvport>1194</openvport></server>"
-    "<server><id>8</id><serverip>198.51.100.8</serverip><servername>osaka</servername><level>1</level>"
-    "<openvpndev>tun</openvpndev><openvport>1194</openvport></server>"
-    "<server><id>7</id><serverip>198.51.100.7</serverip><servername>tokyo</servername>"
-    "<openvpndev>tun</openvpndev><openvport>1194</openvport></server>"
-    "</servers>";
-const char kFakeGamesXml[] = "<games><game><gid>757</gid>"
-                             "<gsroute>203.0.113.0:255.255.255.0|198.51.100.0:255.255.255.0</gsroute></game></games>";
 
 namespace {
 
@@ -199,9 +185,9 @@ void FakeRouter::Install()
 void FakeRouter::Reset()
 {
     cloud.clear();
-    cloud["/api/softlogin"].body = kFakeLoginOk;
-    cloud["/api/cfgcontrol"].body = kFakeNodesXml;
-    cloud["/api/gamelist"].body = kFakeGamesXml;
+    cloud["/api/softlogin"].body = kLoginOk;
+    cloud["/api/cfgcontrol"].body = kNodesXml;
+    cloud["/api/gamelist"].body = kGamesXml;
     cloud["/api/forceoffline"].body = "{\"code\":0}";
     wan_up = true;
     running.clear();

@@ -46,9 +46,3 @@ struct FakeRouter {
 
 extern FakeRouter g_router;
 
-// Canned cloud replies, as the service sends them.
-extern const char kFakeLoginOk[];
-extern const char kFakeLoginInUse[];
-extern const char kFakeLoginRefused[];
-extern const char kFakeNodesXml[];
-extern const char kFakeGamesXml[];

@@ -58,3 +58,14 @@ size_t ZND_FuzzCheckRouteSet(ZND_RouteHash *set, const std::string &input)
     }
     return l.entries.size();
 }
+
+ZND_RouteHash *ZND_FuzzRouteSet()
+{
+    static ZND_RouteHash set;
+    static bool ready = false;
+    if (!ready) {
+        ZND_RouteHashInit(&set);
+        ready = true;
+    }
+    return &set;
+}

@@ -7,3 +7,7 @@
 #include "route/route_hash.h"
 
 size_t ZND_FuzzCheckRouteSet(ZND_RouteHash *set, const std::string &input);
+
+// The one route set of a target: made on first use, to be cleared after each run so that it is
+// ready for the next one.
+ZND_RouteHash *ZND_FuzzRouteSet();

@@ -17,21 +17,6 @@
 
 namespace control_test {
 
-const char kLoginOk[] = "Y|2027-01-31_23:59:59|x|100|x|2026-12-08_10:00:00|1|x|203.0.113.7|0";
-const char kLoginInUse[] = "Y|2027-01-31_23:59:59|x|100|x|2026-12-08_10:00:00|1|x|203.0.113.7|1";
-const char kLoginRefused[] = "N|||||||||";
-const char kNodesXml[] =
-    "<servers>"
-    "<server><id>9</id><serverip>198.51.100.9</serverip><servername>seoul</servername>"
-    "<servermemo>update/twitch</servermemo><openvpndev>tun</openvpndev><openvport>1194</openvport></server>"
-    "<server><id>8</id><serverip>198.51.100.8</serverip><servername>osaka</servername><level>1</level>"
-    "<openvpndev>tun</openvpndev><openvport>1194</openvport></server>"
-    "<server><id>7</id><serverip>198.51.100.7</serverip><servername>tokyo</servername>"
-    "<openvpndev>tun</openvpndev><openvport>1194</openvport></server>"
-    "</servers>";
-const char kGamesXml[] = "<games><game><gid>757</gid>"
-                         "<gsroute>203.0.113.0:255.255.255.0|198.51.100.0:255.255.255.0</gsroute></game></games>";
-
 namespace {
 
 void write_configs()

@@ -9,22 +9,12 @@
 #include <string>
 #include <vector>
 #include "config/client_record.h"
+#include "harness/cloud_replies.h"
 #include "harness/fake_shell.h"
 #include "harness/log_capture.h"
 #include "route/route_test_util.h"
 
 namespace control_test {
-
-// Login reply: accepted, type 100, paid, no other device online.
-extern const char kLoginOk[];
-// The same with the account's tunnel online elsewhere.
-extern const char kLoginInUse[];
-extern const char kLoginRefused[];
-// Three nodes (ids 7, 8, 9; names tokyo, osaka, seoul) that no probe reaches: their order after a
-// fetch is tokyo, osaka, seoul (level and update flag decide).
-extern const char kNodesXml[];
-// Two login routes of game 757.
-extern const char kGamesXml[];
 
 struct CloudScript {
     std::string login = kLoginOk;

@@ -1,6 +1,7 @@
 // The UCI text format: what real package files look like, what is refused, and the canonical
 // form a commit writes.
 #include <gtest/gtest.h>
+#include "harness/uci_compare.h"
 #include "platform/host/uci_file.h"
 
 namespace {
@@ -21,23 +22,6 @@ std::string Value(UciPackage &pkg, const std::string &sec, const std::string &op
     if (!o)
         return "<missing>";
     return o->isList ? "<list>" : o->values.at(0);
-}
-
-bool SamePackage(const UciPackage &a, const UciPackage &b)
-{
-    if (a.sections.size() != b.sections.size())
-        return false;
-    for (size_t i = 0; i < a.sections.size(); i++) {
-        const UciSection &x = a.sections[i], &y = b.sections[i];
-        if (x.type != y.type || x.name != y.name || x.options.size() != y.options.size())
-            return false;
-        for (size_t j = 0; j < x.options.size(); j++) {
-            const UciOption &p = x.options[j], &q = y.options[j];
-            if (p.name != q.name || p.isList != q.isList || p.values != q.values)
-                return false;
-        }
-    }
-    return true;
 }
 
 const char kRealFile[] =
@@ -217,7 +201,7 @@ TEST(UciRender, WhatIsRenderedParsesBackToTheSamePackage)
     UciPackage back;
     std::string error;
     ASSERT_TRUE(UciParse(text, &back, &error)) << error << "\n" << text;
-    EXPECT_TRUE(SamePackage(pkg, back)) << text;
+    EXPECT_TRUE(UciSamePackage(pkg, back)) << text;
     EXPECT_EQ(text, UciRender(back));
 }
 
