@@ -28,14 +28,14 @@ std::string ZND_LogEscape(const char *text);
 
 namespace znd_log {
 
-// A text value as the line shows it; a null pointer stays null.
+// A text value as the line shows it. A null pointer shows as "(null)", spelled out here rather
+// than left to printf, where it is undefined (and where an optimising compiler warns of it).
 class Text {
 public:
-    explicit Text(const char *text) : null_(text == nullptr), text_(text ? ZND_LogEscape(text) : "") {}
-    const char *get() const { return null_ ? nullptr : text_.c_str(); }
+    explicit Text(const char *text) : text_(text ? ZND_LogEscape(text) : "(null)") {}
+    const char *get() const { return text_.c_str(); }
 
 private:
-    bool null_;
     std::string text_;
 };
 
