@@ -2,13 +2,13 @@
 // registers an object with named methods and answers requests synchronously. The records
 // (ZND_BusBuf, ZND_BusMsg, ZND_BusPolicy, ZND_BusMethod, ZND_BusObjectType, ZND_BusObject,
 // ZND_BusContext, ZND_BusRequest), the ZND_BUS_* value types and the ZND_BUS_METHOD and
-// ZND_BUS_OBJECT_TYPE initialisers come from the backend in use (bus_types.h of platform/host or
-// platform/openwrt).
+// ZND_BUS_OBJECT_TYPE initialisers are libubus's and libubox's own (platform/ubox/bus_types.h).
 #pragma once
 #include <cstdint>
 #include "bus_types.h"
 
 // Builder. A buffer starts as an empty table; containers opened in it are closed in reverse order.
+// Init again reuses the memory of the message before; Free gives it back.
 void ZND_BusBufInit(ZND_BusBuf *b);
 void ZND_BusBufFree(ZND_BusBuf *b);
 void ZND_BusAddString(ZND_BusBuf *b, const char *name, const char *value);
@@ -52,7 +52,7 @@ enum {
     ZND_BUS_STATUS_SYSTEM_ERROR = 13,
 };
 
-// The socket of the bus: host "/var/run/zunaro-bus.sock", openwrt the bus daemon's.
+// The socket of ubusd.
 extern const char ZND_BUS_DEFAULT_SOCKET[];
 
 // Connects to the bus (nullptr: the default socket); nullptr on failure. On the router a lost

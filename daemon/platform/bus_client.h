@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-// A reply as a tree, the same on both backends: tables keep their members in order, with their
+// A reply as a tree: tables keep their members in order, with their
 // names (a member without a name has an empty one, and a name may come twice).
 struct ZND_BusReplyValue {
     enum Kind { NONE, STRING, NUMBER, BOOL, DOUBLE, TABLE, ARRAY } kind = NONE;

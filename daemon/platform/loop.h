@@ -1,7 +1,8 @@
 // Event loop: one-shot millisecond timeouts and file-descriptor watchers, with the semantics of
 // the router's event loop library. The records ZND_Timeout and ZND_Fd, their handler types and
-// the ZND_FD_* flags come from the backend in use (loop_types.h of platform/host or
-// platform/openwrt); the domain only sets their cb (and fd) members.
+// the ZND_FD_* flags are libubox's own (platform/ubox/loop_types.h); the domain only sets their cb
+// (and fd) members. The daemon links uloop (platform/ubox/loop.cpp); unit tests that step time
+// link a fake loop over the same records instead.
 #pragma once
 #include <cstdint>
 #include "loop_types.h"

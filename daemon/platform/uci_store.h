@@ -1,7 +1,6 @@
 // Configuration store in the UCI model: packages of sections of options, addressed as
-// "package.section.option". The host backend reads and writes the UCI text files itself; the
-// router's goes through libuci. Both read and commit the package files only: changes that another
-// UCI user has staged but not committed are neither seen nor committed by the daemon.
+// "package.section.option", through libuci. It reads and commits the package files only: changes
+// that another UCI user has staged but not committed are neither seen nor committed by the daemon.
 #pragma once
 #include <string>
 
@@ -21,7 +20,7 @@ int ZND_UciGet(const char *address, std::string *value);
 // leaves the package file as it was.
 int ZND_UciSet(const char *address, const char *value);
 
-// Shared by the backends.
+// The address form.
 struct ZND_UciAddress {
     std::string package, section, option;
 };

@@ -1,4 +1,4 @@
-// Sockets opened the way the router's socket helper opens them.
+// Sockets opened the way libubox's socket helper opens them, with its flags.
 #pragma once
 
 enum {

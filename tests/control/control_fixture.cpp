@@ -11,6 +11,7 @@
 #include "control/state.h"
 #include "core/context.h"
 #include "core/paths.h"
+#include "harness/bus_json.h"
 #include "harness/context_reset.h"
 #include "harness/sandbox.h"
 #include "platform/bus.h"
@@ -102,7 +103,7 @@ template <typename Fn> uint32_t with_slots(std::initializer_list<const char *> p
     ZND_BusBuf buf;
     ZND_BusBufInit(&buf);
     uint32_t code = fn(slots, &buf);
-    *out = ZND_BusToJson(buf.root, false);
+    *out = ZND_TestBusJson(ZND_BusBufMsg(&buf));
     ZND_BusBufFree(&buf);
     return code;
 }

@@ -1,11 +1,7 @@
-// The bus request handler through the real bus socket of the host backend: parsing of method,
+// The bus request handler through a private ubusd: parsing of method,
 // params and id, the mapping of the method table, and the reply layout byte for byte.
-#include <cerrno>
-#include <functional>
 #include <gtest/gtest.h>
 #include <string>
-#include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 #include "cloud/node.h"
 #include "control/rpc.h"
@@ -14,25 +10,21 @@
 #include "core/context.h"
 #include "core/log.h"
 #include "core/result.h"
-#include "harness/serve_until.h"
+#include "harness/bus_json.h"
+#include "harness/child.h"
+#include "harness/ubusd.h"
 #include "platform/bus.h"
-#include "platform/host/bus_wire.h"
 #include "platform/loop.h"
 
 namespace control_test {
 namespace {
-
-// Runs the event loop until done() holds or timeout_ms passed.
-void serve(std::function<bool()> done, int timeout_ms)
-{
-    ZND_TestServeUntil(std::move(done), timeout_ms);
-}
 
 class Rpc : public ControlTest {
 protected:
     void SetUp() override
     {
         ControlTest::SetUp();
+        ASSERT_TRUE(ubusd.Start());
         ASSERT_EQ(0, ZND_LoopInit());
         ZND_UbusInit();
         ASSERT_NE(nullptr, g_znd.ubusCtx);
@@ -44,47 +36,39 @@ protected:
         ControlTest::TearDown();
     }
 
-    // Calls zunaro.rpc with the JSON message over the bus socket; the reply as compact JSON.
+    // Calls zunaro.rpc with the JSON message through ubusd, from a child process while this one
+    // serves the loop; the reply as compact JSON.
     std::string Call(const std::string &json)
     {
-        ZND_BusValue msg;
-        EXPECT_EQ(0, ZND_BusFromJson(json.c_str(), &msg)) << json;
-        int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        struct sockaddr_un addr = {};
-        addr.sun_family = AF_UNIX;
-        snprintf(addr.sun_path, sizeof addr.sun_path, "%s", ZND_BUS_DEFAULT_SOCKET);
-        EXPECT_EQ(0, connect(fd, (struct sockaddr *)&addr, sizeof addr)) << strerror(errno);
-        std::string line = ZND_BusWireCallLine("zunaro", "rpc", msg);
-        EXPECT_EQ((ssize_t)line.size(), send(fd, line.data(), line.size(), MSG_NOSIGNAL));
-        std::string in;
-        serve(
-            [&] {
-                char buf[4096];
-                ssize_t n;
-                while ((n = recv(fd, buf, sizeof buf, MSG_DONTWAIT)) > 0)
-                    in.append(buf, (size_t)n);
-                return in.find('\n') != std::string::npos;
-            },
-            10000);
-        close(fd);
-        size_t eol = in.find('\n');
-        EXPECT_NE(std::string::npos, eol) << "no answer to " << json;
-        int status = -1;
-        bool has_reply = false;
-        ZND_BusValue reply;
-        EXPECT_TRUE(ZND_BusWireParseAnswer(in.data(), eol, &status, &reply, &has_reply));
-        EXPECT_EQ(ZND_BUS_STATUS_OK, status) << "the handler always reports success to the bus";
-        EXPECT_TRUE(has_reply);
-        EXPECT_TRUE(g_znd.resultBuf.root.items.empty()) << "the result table is freed after each request";
-        return ZND_BusToJson(reply, false);
+        int status = RunChild([&] {
+            struct ubus_context *c = ubus_connect(nullptr);
+            ZND_BusBuf msg;
+            uint32_t id;
+            std::string reply;
+            if (!c || !ZND_TestBusFromJson(&msg, json) || ubus_lookup_id(c, "zunaro", &id) != 0)
+                return 100;
+            int st = ubus_invoke(c, id, "rpc", ZND_BusBufMsg(&msg), on_reply, &reply, 10000);
+            ZND_TestWriteFile("/tmp/rpc.reply", reply);
+            return st;
+        });
+        EXPECT_EQ(ZND_BUS_STATUS_OK, status) << "the handler always reports success to the bus: " << json;
+        EXPECT_EQ(nullptr, g_znd.resultBuf.buf.head) << "the result table is freed after each request";
+        return ZND_TestReadFile("/tmp/rpc.reply");
+    }
+
+    static void on_reply(struct ubus_request *req, int, struct blob_attr *msg)
+    {
+        *static_cast<std::string *>(req->priv) = ZND_TestBusJson(msg);
     }
 
     // Calls the handler directly, as the bus would with msg; the reply it built.
-    std::string Direct(const ZND_BusValue *msg)
+    std::string Direct(ZND_BusMsg *msg)
     {
         ZND_RequestHandler(g_znd.ubusCtx, &g_znd.rpcObject, nullptr, "rpc", msg);
-        return ZND_BusToJson(g_znd.replyBuf.root, false);
+        return ZND_TestBusJson(ZND_BusBufMsg(&g_znd.replyBuf));
     }
+
+    UbusdProcess ubusd;
 
     void LoggedIn()
     {
@@ -148,11 +132,9 @@ TEST_F(Rpc, MissingMethod)
     EXPECT_FALSE(log.Has("method not found!"));
 }
 
-TEST_F(Rpc, MessageThatIsNotATable)
+TEST_F(Rpc, EmptyOrMissingMessage)
 {
-    ZND_BusValue array;
-    array.type = ZND_BUS_ARRAY;
-    EXPECT_EQ(error_reply(-32700, "Unknown error", "{\"status\":\"INIT\"}", 0), Direct(&array));
+    EXPECT_EQ(error_reply(-32700, "Unknown error", "{\"status\":\"INIT\"}", 0), Call("{}"));
     EXPECT_TRUE(log.Has("[ZND_ERROR]  parse msg error!  [line:"));
     EXPECT_EQ(error_reply(-32700, "Unknown error", "{\"status\":\"INIT\"}", 0), Direct(nullptr));
 }

@@ -14,10 +14,13 @@
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 #include "cloud/mock_cloud.h"
 #include "core/build_config.h"
 #include "harness/daemon.h"
 #include "harness/sandbox.h"
+#include "platform/bus.h"
+#include "platform/bus_client.h"
 
 namespace {
 
@@ -346,7 +349,9 @@ TEST_F(Zunarod, DebugLinesDiscoveryAndTheEndOnSigterm)
 
     EXPECT_EQ(0, daemon.Stop(SIGTERM));
     EXPECT_NE(std::string::npos, daemon.Log().find("[ZND_INFO]  route table deinit ok"));
-    EXPECT_FALSE(ZND_TestFileExists("/var/run/zunaro-bus.sock")) << "the bus socket is gone with the daemon";
+    std::vector<std::string> objects;
+    EXPECT_EQ(ZND_BUS_STATUS_OK, ZND_BusClientList(nullptr, 2000, &objects));
+    EXPECT_EQ(objects.end(), std::find(objects.begin(), objects.end(), "zunaro")) << "the object is gone with the daemon";
 }
 
 } // namespace

@@ -192,7 +192,6 @@ Reply RouterSession::Rpc(const std::string &method, const std::vector<std::strin
 Reply RouterSession::RpcJson(const std::string &json)
 {
     Reply r;
-    // The host build is called with zunaroctl, the router build with the ubus tool.
     r.exitCode = ZND_TestSh(kRouter + " " ZND_TEST_BUS_CLIENT " call zunaro rpc " + ZND_TestQuote(json) + " >" + kRpcOut +
                             " 2>>" + kCmdLog);
     r.text = ZND_TestReadFile(kRpcOut);

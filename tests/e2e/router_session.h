@@ -1,7 +1,6 @@
 // The real zunarod in the simulated router (sim/router), driven the way the router's web interface
-// drives it: requests through zunaroctl (host build) or the ubus tool (router build), faults
-// through the sim, and the outcome read from the replies, the key log, the kernel tables and the
-// simulated services' log.
+// drives it: requests through the ubus tool, faults through the sim, and the outcome read from the
+// replies, the key log, the kernel tables and the simulated services' log.
 #pragma once
 #include <functional>
 #include <gtest/gtest.h>

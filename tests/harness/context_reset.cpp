@@ -3,6 +3,7 @@
 #include <cstdio>
 #include "control/state.h"
 #include "core/context.h"
+#include "platform/bus.h"
 #include "route/route_hash.h"
 
 namespace {
@@ -29,6 +30,8 @@ void ZND_ContextReset()
         ZND_RouteHashClear(&g_znd.loginRoutes);
     if (route_set_ready(g_znd.trafficRoutes))
         ZND_RouteHashClear(&g_znd.trafficRoutes);
+    ZND_BusBufFree(&g_znd.resultBuf);
+    ZND_BusBufFree(&g_znd.replyBuf);
     g_znd = ZND_Context{};
     ZND_ContextInit();
     // Wired as main wires it at start-up.

@@ -8,6 +8,7 @@
 #include <thread>
 #include <unistd.h>
 #include "harness/sandbox.h"
+#include "platform/bus.h"
 
 namespace {
 
@@ -56,6 +57,8 @@ DaemonProcess::~DaemonProcess()
 
 bool DaemonProcess::Start()
 {
+    if (access(ZND_BUS_DEFAULT_SOCKET, F_OK) != 0 && !ubusd_.Start())
+        return false;
     std::string path;
     for (const auto &d : path_dirs_)
         path += d + ":";

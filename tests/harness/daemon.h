@@ -1,8 +1,10 @@
-// Runs the real zunarod as a child process of a sandboxed test.
+// Runs the real zunarod as a child process of a sandboxed test, on a ubusd of its own unless the
+// test runs one.
 #pragma once
 #include <string>
 #include <sys/types.h>
 #include <vector>
+#include "harness/ubusd.h"
 
 class DaemonProcess {
 public:
@@ -11,6 +13,7 @@ public:
 
     // Directories put first in PATH (fake commands), before the machine's own.
     void PrependPath(const std::string &dir) { path_dirs_.push_back(dir); }
+    // Starts the daemon, and before it a private ubusd when none serves the default socket.
     bool Start();
     pid_t pid() const { return pid_; }
 
@@ -31,6 +34,7 @@ private:
     std::string log_path_;
     std::vector<std::string> path_dirs_;
     pid_t pid_ = -1;
+    UbusdProcess ubusd_;
 };
 
 // Polls pred every 20 ms until it holds or timeout_ms passed.

@@ -1,12 +1,12 @@
-// A manual clock for the event loop: time only moves when a test advances it, and the
-// timeouts that fall due on the way fire in order, each at its own due time.
+// A manual clock for the fake event loop (fake_loop.cpp, linked instead of uloop by the tests that
+// step time): time only moves when a test advances it, and the timeouts that fall due on the way
+// fire in order, each at its own due time.
 #pragma once
 #include <cstdint>
 
 class FakeClock {
 public:
-    FakeClock();
-    ~FakeClock();
+    FakeClock() = default;
     FakeClock(const FakeClock &) = delete;
     FakeClock &operator=(const FakeClock &) = delete;
 

@@ -1,11 +1,10 @@
 // Load for a running daemon, used by scripts/soak inside the simulated router.
 //
-//   bus_soak requests N [--pid PID] [--raw SOCKET] [--seed S] [--max-growth-kb K]
-//       N mixed requests to zunaro.rpc: valid ones, malformed ones, oversized ones, wrong types,
-//       and (with --raw, the host bus socket) lines that are no request at all. Every 10,000 it
-//       prints the requests per second and the daemon's resident memory; it fails when a request
-//       goes unanswered or when the memory grew by more than K kB (default 1024) between the
-//       first mark and the last.
+//   bus_soak requests N [--pid PID] [--seed S] [--max-growth-kb K]
+//       N mixed requests to zunaro.rpc: valid ones, malformed ones, oversized ones, wrong types.
+//       Every 10,000 it prints the requests per second and the daemon's resident memory; it fails
+//       when a request goes unanswered or when the memory grew by more than K kB (default 1024)
+//       between the first mark and the last.
 //   bus_soak flood ADDRESS SECONDS
 //       Datagrams to ADDRESS:7167 as fast as they go: discovery requests, junk, empty and
 //       oversized ones. Prints how many were sent.
@@ -23,7 +22,6 @@
 #include <random>
 #include <string>
 #include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 #include <vector>
 #include "platform/bus.h"
@@ -70,8 +68,7 @@ int call_rpc(const std::string &json, std::string *reply, int timeout_ms = 30000
 
 struct Soak {
     std::mt19937 rng;
-    const char *raw_socket = nullptr;   // host bus socket for raw lines
-    long calls = 0, answered = 0, errors = 0, raw_lines = 0;
+    long calls = 0, answered = 0, errors = 0;
     std::string last_failure;
 
     int pick(int n) { return (int)(rng() % (unsigned)n); }
@@ -119,48 +116,6 @@ struct Soak {
             return;
         }
         last_failure = "status " + std::to_string(status) + " for " + json.substr(0, 200);
-    }
-
-    // A line straight to the host bus socket: answered with one line, or dropped when oversized.
-    void raw_line(const std::string &line, bool expect_answer)
-    {
-        calls++;
-        raw_lines++;
-        int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        struct sockaddr_un addr = {};
-        addr.sun_family = AF_UNIX;
-        snprintf(addr.sun_path, sizeof addr.sun_path, "%s", raw_socket);
-        if (fd < 0 || connect(fd, (struct sockaddr *)&addr, sizeof addr) != 0) {
-            last_failure = std::string("connect: ") + strerror(errno);
-            if (fd >= 0)
-                close(fd);
-            return;
-        }
-        size_t off = 0;
-        while (off < line.size()) {
-            ssize_t n = send(fd, line.data() + off, line.size() - off, MSG_NOSIGNAL);
-            if (n <= 0)
-                break;
-            off += (size_t)n;
-        }
-        shutdown(fd, SHUT_WR);
-        std::string in;
-        char buf[4096];
-        for (;;) {
-            struct pollfd p = {fd, POLLIN, 0};
-            if (poll(&p, 1, 30000) <= 0)
-                break;
-            ssize_t n = recv(fd, buf, sizeof buf, 0);
-            if (n <= 0)
-                break;
-            in.append(buf, (size_t)n);
-        }
-        close(fd);
-        bool ok = expect_answer ? in.size() > 2 && in.front() == '[' && in.back() == '\n' : true;
-        if (ok)
-            answered++;
-        else
-            last_failure = "no answer to a raw line of " + std::to_string(line.size()) + " bytes";
     }
 
     void valid()
@@ -221,34 +176,6 @@ struct Soak {
                   "],\"id\":99}");
     }
 
-    void raw_lines_mixed()
-    {
-        static const char *const lines[] = {
-            "garbage\n",
-            "\n",
-            "[\"call\",\"zunaro\",\"rpc\",[3,\"\",5]]\n",
-            "[\"call\",\"zunaro\",\"rpc\",[4,\"\",[]]]\n",
-            "[\"call\",\"nobody\",\"rpc\",[5,\"\",[]]]\n",
-            "[\"call\",\"zunaro\",\"nope\",[5,\"\",[]]]\n",
-            "[\"call\",\"zunaro\",\"rpc\",[5,\"\",[[2,\"method\",7]]]]\n",
-            "[\"call\",\"zunaro\",\"rpc\",[5,\"\",[[2,\"method\",\"GetStatus\"]]]\n",
-            "[\"list\"]\n",
-            "[\"call\",\"zunaro\",\"rpc\"]\n",
-            "{\"method\":\"GetStatus\"}\n",
-        };
-        int which = pick(15);
-        if (which < 11)
-            raw_line(lines[which], true);
-        else if (which == 14)   // deeper than the wire form reads
-            raw_line("[\"call\",\"zunaro\",\"rpc\"," + repeat("[4,\"\",[", 100) + repeat("]]", 100) + "]\n", true);
-        else if (which == 11)
-            raw_line(random_text(2000) + "\n", true);
-        else if (which == 12)
-            raw_line(std::string(1100 * 1024, '['), false);   // beyond the request limit: dropped
-        else
-            raw_line("", false);   // connects and says nothing
-    }
-
     void one()
     {
         int r = pick(100);
@@ -260,18 +187,15 @@ struct Soak {
             malformed();
         else if (r < 80)
             oversized();
-        else if (raw_socket)
-            raw_lines_mixed();
         else
             malformed();
     }
 };
 
-int requests(long n, int pid, const char *raw, unsigned seed, long max_growth_kb)
+int requests(long n, int pid, unsigned seed, long max_growth_kb)
 {
     Soak s;
     s.rng.seed(seed);
-    s.raw_socket = raw;
     const long mark_every = 10000;
     long first_rss = -1, last_rss = -1;
     Clock::time_point start = Clock::now(), mark = start;
@@ -290,8 +214,8 @@ int requests(long n, int pid, const char *raw, unsigned seed, long max_growth_kb
         if (i % mark_every == 0 || i == n) {
             long rss = rss_kb(pid);
             double rate = (double)(i % mark_every ? i % mark_every : mark_every) / seconds_since(mark);
-            printf("%8ld requests  %7.0f req/s  daemon RSS %6ld kB  (%ld error replies, %ld raw lines)\n", i, rate,
-                   rss, s.errors, s.raw_lines);
+            printf("%8ld requests  %7.0f req/s  daemon RSS %6ld kB  (%ld error replies)\n", i, rate, rss,
+                   s.errors);
             fflush(stdout);
             if (first_rss < 0)
                 first_rss = rss;
@@ -370,7 +294,7 @@ int answers(double seconds, int pid)
 
 int usage()
 {
-    fprintf(stderr, "usage: bus_soak requests N [--pid PID] [--raw SOCKET] [--seed S] [--max-growth-kb K]\n"
+    fprintf(stderr, "usage: bus_soak requests N [--pid PID] [--seed S] [--max-growth-kb K]\n"
                     "       bus_soak flood ADDRESS SECONDS\n"
                     "       bus_soak answers SECONDS [--pid PID]\n");
     return 2;
@@ -384,7 +308,6 @@ int main(int argc, char **argv)
         return usage();
     std::string mode = argv[1];
     int pid = 0;
-    const char *raw = nullptr;
     unsigned seed = 1;
     long max_growth_kb = 1024;
     int first_option = mode == "flood" ? 4 : 3;
@@ -392,8 +315,6 @@ int main(int argc, char **argv)
         std::string opt = argv[i];
         if (opt == "--pid")
             pid = atoi(argv[i + 1]);
-        else if (opt == "--raw")
-            raw = argv[i + 1];
         else if (opt == "--seed")
             seed = (unsigned)strtoul(argv[i + 1], nullptr, 10);
         else if (opt == "--max-growth-kb")
@@ -402,7 +323,7 @@ int main(int argc, char **argv)
             return usage();
     }
     if (mode == "requests")
-        return requests(atol(argv[2]), pid, raw, seed, max_growth_kb);
+        return requests(atol(argv[2]), pid, seed, max_growth_kb);
     if (mode == "flood" && argc >= 4)
         return flood(argv[2], atof(argv[3]));
     if (mode == "answers")

@@ -1,6 +1,6 @@
 #!/usr/bin/python3
 """The router's acceleration page walked in headless Chromium from the LAN host of the simulated
-router (sim/router, openwrt build, web stack up): sign in, log in to the service, the node list,
+router (sim/router, web stack up): sign in, log in to the service, the node list,
 an automatic start to ACC_OK, a crash of the daemon and its restore from what the page recorded,
 stop, log out; and the refusals: a wrong router password, a wrong service password, an ended
 session, the daemon stopped. Before the browser, /ubus is asked directly what a session may do.

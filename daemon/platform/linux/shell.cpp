@@ -1,5 +1,5 @@
-// Shell runner shared by every Linux backend. SIGCHLD is put back to its default disposition while a
-// command runs, so that the exit status can be collected even when the caller ignores SIGCHLD.
+// Shell runner. SIGCHLD is put back to its default disposition while a command runs, so that the
+// exit status can be collected even when the caller ignores SIGCHLD.
 #include "platform/shell.h"
 
 #include <csignal>

@@ -1,4 +1,6 @@
-// The socket helper of the host backend: numeric IPv4/IPv6 addresses, TCP or UDP, bound or connected.
+// Sockets with the flags of libubox's usock: numeric IPv4/IPv6 addresses, TCP or UDP, bound or
+// connected. Not libubox's own: it asks getaddrinfo for AI_ADDRCONFIG, which finds no IPv4 address
+// while the router's LAN is not up yet, so the discovery socket could not be bound at boot.
 #include "platform/usock.h"
 
 #include <cerrno>

@@ -1,5 +1,4 @@
-// What both configuration stores share: the directory of the package files and the form of an
-// address.
+// The directory of the package files and the form of an address.
 #include "platform/uci_store.h"
 
 #include <cstring>

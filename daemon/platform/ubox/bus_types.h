@@ -29,10 +29,12 @@ typedef ubus_handler_t ZND_BusHandler;
 
 constexpr int ZND_BUS_MAX_DEPTH = 16;
 
+// Zeroed when declared: blob_buf_init keeps the memory of a buffer it was given before, and takes
+// whatever it finds in one that was never initialised for that memory.
 struct ZND_BusBuf {
-    struct blob_buf buf;
-    void *open[ZND_BUS_MAX_DEPTH];
-    int depth;
+    struct blob_buf buf = {};
+    void *open[ZND_BUS_MAX_DEPTH] = {};
+    int depth = 0;
 };
 
 #define ZND_BUS_METHOD(name, handler, policy) UBUS_METHOD(name, handler, policy)

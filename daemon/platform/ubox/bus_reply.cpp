@@ -1,4 +1,4 @@
-// Reading a reply tree, shared by the backends' bus clients.
+// Reading a reply tree of the bus client.
 #include "platform/bus_client.h"
 
 #include <cstring>
