@@ -8,7 +8,8 @@
 //  - a daemon that stopped accelerating (INIT or LOGIN_OK) left no route in tables 252 and 251,
 //    unless it was killed since (routes survive a kill, and a restore that fails leaves them);
 //  - there is never more than one policy rule at pref 99 or at pref 100;
-// and at the end every UCI package file still parses.
+// and at the end every UCI package file that the daemon replaced still loads with libuci. The
+// packages live in a directory of their own, on the sandbox's /run.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -35,12 +36,20 @@
 #include "harness/context_reset.h"
 #include "harness/fake_clock.h"
 #include "harness/sandbox.h"
+#include "platform/bus.h"
 #include "platform/file.h"
-#include "platform/host/uci_file.h"
+#include "platform/uci_store.h"
 #include "route/route_sync.h"
 #include "rpc_reply_check.h"
 
+extern "C" {
+#include <uci.h>
+}
+
 namespace {
+
+// The daemon's UCI packages (its configuration directory).
+const char kUciDir[] = "/run/zunaro-fuzz-config";
 
 const char *const kMethods[] = {"Login",       "Logout",       "AccStart",     "AccStop",  "AccRestart",
                                 "GetStatus",   "GetNodeList",  "GetPingTime",  "FlushNodeList",
@@ -72,7 +81,8 @@ struct Session {
 // The files of the router that the daemon reads and writes. Each input starts from the same
 // files; only those the previous input changed (a replace makes a new inode) are written again.
 struct WorldFile {
-    const char *path;
+    std::string path;
+    const char *package;   // nullptr: not a UCI package
     std::string content;
     struct stat written;
 };
@@ -88,7 +98,7 @@ bool same_file(const struct stat &a, const struct stat &b)
 bool changed(const WorldFile &f)
 {
     struct stat st;
-    return stat(f.path, &st) != 0 || !same_file(st, f.written);
+    return stat(f.path.c_str(), &st) != 0 || !same_file(st, f.written);
 }
 
 void put_world_file(WorldFile *f, const std::string &content)
@@ -96,10 +106,10 @@ void put_world_file(WorldFile *f, const std::string &content)
     if (!changed(*f) && f->content == content)
         return;
     f->content = content;
-    int fd = open(f->path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    int fd = open(f->path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0 || write(fd, content.data(), content.size()) != (ssize_t)content.size() || close(fd) != 0 ||
-        stat(f->path, &f->written) != 0) {
-        perror(f->path);
+        stat(f->path.c_str(), &f->written) != 0) {
+        perror(f->path.c_str());
         abort();
     }
 }
@@ -107,9 +117,9 @@ void put_world_file(WorldFile *f, const std::string &content)
 void write_world(const char *saved_state)
 {
     if (g_world.empty()) {
-        for (const char *path : {"/etc/config/userinfo", "/etc/config/network", "/etc/config/wireless",
-                                 "/etc/config/openvpn", ZND_PATH_IPSEC_CONF})
-            g_world.push_back(WorldFile{path, "", {}});
+        for (const char *package : {"userinfo", "network", "wireless", "openvpn"})
+            g_world.push_back(WorldFile{std::string(kUciDir) + "/" + package, package, "", {}});
+        g_world.push_back(WorldFile{ZND_PATH_IPSEC_CONF, nullptr, "", {}});
     }
     put_world_file(&g_world[0], std::string("config userinfo '1'\n"
                                             "\toption historyname 'demo'\n"
@@ -127,10 +137,18 @@ void write_world(const char *saved_state)
     put_world_file(&g_world[4], "conn zunaro\n\teap_identity=x\n\tright=0.0.0.0\n");
 }
 
+// The reset forgets the context's bus buffers (blob_bufs): they are freed first.
+void reset_context()
+{
+    ZND_BusBufFree(&g_znd.replyBuf);
+    ZND_BusBufFree(&g_znd.resultBuf);
+    ZND_ContextReset();
+}
+
 // What main does before it runs the loop, apart from the bus and the discovery socket.
 void start_daemon()
 {
-    ZND_ContextReset();
+    reset_context();
     memset(&g_znd.client, 0, sizeof g_znd.client);
     ZND_NodeTableClear();
     CFGI_ReadUserAccountInfo(&g_znd.client);
@@ -156,7 +174,7 @@ void start_daemon_again()
         taken = true;
         return;
     }
-    ZND_ContextReset();
+    reset_context();
     g_znd.client = client;
     ZND_RouteHashInit(ZND_GetLoginRouteSet());
     ZND_RouteHashInit(ZND_GetTrafficRouteSet());
@@ -192,7 +210,7 @@ void add_param(Session *s, ZND_BusBuf *b)
 void request(Session *s)
 {
     FuzzedDataProvider &in = *s->in;
-    ZND_BusBuf b;
+    ZND_BusBuf b{};   // libubox grows a blob_buf in place: it starts zeroed
     ZND_BusBufInit(&b);
     size_t m = in.ConsumeIntegralInRange<size_t>(0, sizeof kMethods / sizeof *kMethods);
     if (m < sizeof kMethods / sizeof *kMethods)
@@ -211,9 +229,9 @@ void request(Session *s)
         ZND_BusAddInt32(&b, "id", in.ConsumeIntegral<int32_t>());
 
     uint32_t before = ZND_GetState();
-    ZND_RequestHandler(nullptr, &g_znd.rpcObject, nullptr, "rpc", &b.root);
+    ZND_RequestHandler(nullptr, &g_znd.rpcObject, nullptr, "rpc", ZND_BusBufMsg(&b));
     s->trace += std::string("  -> ") + ZND_GetStateName(ZND_GetState()) + "\n";
-    ZND_FuzzCheckRpcReply(b.root, g_znd.replyBuf.root, s->trace);
+    ZND_FuzzCheckRpcReply(ZND_BusBufMsg(&b), ZND_BusBufMsg(&g_znd.replyBuf), s->trace);
     // The client of a request that changed the state records the state its reply reports, as the
     // router does; a restart restores from it.
     if (ZND_GetState() != before)
@@ -317,16 +335,27 @@ void check_state(const Session &s)
                                              std::to_string(rule.second) + " times\n" + s.trace);
 }
 
-// The UCI files that the daemon replaced must still be whole packages.
+// The UCI packages that the daemon replaced must still be whole: not empty, and libuci loads them
+// (a fresh context, whose parser is strict).
 void check_config_files(const Session &s)
 {
     for (const WorldFile &f : g_world) {
-        if (strncmp(f.path, "/etc/config/", 12) != 0 || !changed(f))
+        if (!f.package || !changed(f))
             continue;
         std::string text, error;
-        UciPackage pkg;
-        ZND_FUZZ_CHECK(ZND_FileRead(f.path, &text) && !text.empty() && UciParse(text, &pkg, &error),
-                       std::string(f.path) + ": " + error + "\n" + text + "\n" + s.trace);
+        bool read = ZND_FileRead(f.path.c_str(), &text) && !text.empty();
+        struct uci_context *ctx = uci_alloc_context();
+        struct uci_package *pkg = nullptr;
+        bool loads = ctx && uci_set_confdir(ctx, kUciDir) == UCI_OK && uci_load(ctx, f.package, &pkg) == UCI_OK;
+        if (ctx && !loads) {
+            char *why = nullptr;
+            uci_get_errorstr(ctx, &why, nullptr);
+            error = why ? why : "";
+            free(why);
+        }
+        if (ctx)
+            uci_free_context(ctx);
+        ZND_FUZZ_CHECK(read && loads, f.path + ": " + error + "\n" + text + "\n" + s.trace);
     }
 }
 
@@ -336,9 +365,12 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
     ZND_FuzzEnterSandbox();
     ZND_FuzzQuietLog();
-    // The daemon's own directories on tmpfs: the writes of millions of runs stay cheap.
-    if (ZND_TestSh("for d in /etc/config /etc/openvpn /etc/zunaro; do mount -t tmpfs fuzz $d || exit 1; done") != 0)
+    // The daemon's own directories on tmpfs: the writes of millions of runs stay cheap. The UCI
+    // packages are on the sandbox's /run, a tmpfs already.
+    if (ZND_TestSh("for d in /etc/openvpn /etc/zunaro; do mount -t tmpfs fuzz $d || exit 1; done") != 0 ||
+        mkdir(kUciDir, 0755) != 0)
         abort();
+    ZND_UciSetConfDir(kUciDir);
     // The tunnel devices exist, so that routes through them can be asked for.
     if (ZND_TestSh("for d in tun0 ipsec0 l2tp-vpn pptp-vpn; do ip link add $d type veth peer name $d-p || exit 1; "
                    "done") != 0)
@@ -389,8 +421,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         fprintf(stderr, "%s=> %s, %zu login and %zu traffic routes\n", s.trace.c_str(),
                 ZND_GetStateName(ZND_GetState()), g_router.Routes(252), g_router.Routes(251));
 
-    ZND_ContextReset();
-    ZND_BusBufFree(&g_znd.replyBuf);
+    reset_context();
     unlink(ZND_PATH_KEY_LOG);
     return 0;
 }
