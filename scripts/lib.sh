@@ -32,11 +32,25 @@ znd_install_packages() {
 }
 
 # znd_build DIR [cmake options...]; only the targets named in $ZND_BUILD_TARGETS when it is set.
+# A tree that was configured with other library prefixes (-DCMAKE_PREFIX_PATH) is configured
+# afresh, with the generator it had: the libraries and tools found under the old ones would stay
+# in its cache.
 znd_build() {
-    local dir=$1
+    local dir=$1 cache want old gen generator=()
     shift
+    cache=$ZUNARO_TOP/$dir/CMakeCache.txt
+    want=$(printf '%s\n' "$@" | sed -n 's/^-DCMAKE_PREFIX_PATH=//p' | tail -n 1)
+    if [ -f "$cache" ]; then
+        old=$(sed -n 's/^CMAKE_PREFIX_PATH:[A-Z]*=//p' "$cache" | head -n 1)
+        if [ "$old" != "$want" ]; then
+            echo "== $dir was configured with the libraries of '$old': configuring it afresh"
+            gen=$(sed -n 's/^CMAKE_GENERATOR:INTERNAL=//p' "$cache")
+            [ -z "$gen" ] || generator=(-G "$gen")
+            rm -f "$cache"
+        fi
+    fi
     echo "== building $dir $*"
-    cmake -S "$ZUNARO_TOP" -B "$ZUNARO_TOP/$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+    cmake -S "$ZUNARO_TOP" -B "$ZUNARO_TOP/$dir" "${generator[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
     # shellcheck disable=SC2086
     cmake --build "$ZUNARO_TOP/$dir" -j "$(nproc)" ${ZND_BUILD_TARGETS:+--target $ZND_BUILD_TARGETS}
 }
@@ -46,16 +60,19 @@ znd_build() {
 # The router's libraries are not Debian packages. Each is built from a pinned source archive
 # (../shared/third_party beside the checkout, see its README) into build-deps/TARGET/prefix, in the
 # order of the target's list, each against the ones before it. A library is built again only when
-# its key changes: the archive's checksum, its CMake options and the keys of the libraries before
-# it. Without the archives the same commits are fetched from upstream with git.
+# its key changes: the archive's checksum, its CMake options and flags and the keys of the
+# libraries before it. Without the archives the same commits are fetched from upstream with git.
 #
 # To add a library: a line in znd_dep (archive, upstream, commit or tag, CMake options) and its
-# name in the target's list. To add a target: its list and its CMake toolchain options in
-# znd_deps_target. A library whose own build is not CMake gets one from cmake/deps/ (dep_cmake_file,
-# part of its key).
+# name in the target's list. To add a target: its list, its CMake toolchain options and its flags
+# in znd_deps_target. A library whose own build is not CMake gets one from cmake/deps/
+# (dep_cmake_file, part of its key).
 #
-# The router targets (mips, mipsel, aarch64) are built with Zig's cross compiler
-# (cmake/toolchains/zig-musl.cmake), which znd_zig installs from the npm registry.
+# Targets: host (libubox, ubus, uci and the web stack's rpcd and uhttpd, with their tools ubusd,
+# ubus, uci), host-asan (libubox, ubus and uci built with AddressSanitizer and
+# UndefinedBehaviorSanitizer, for the sanitized build), and the router targets (mips, mipsel,
+# aarch64), built with Zig's cross compiler (cmake/toolchains/zig-musl.cmake), which znd_zig
+# installs from the npm registry.
 
 ZND_THIRD_PARTY=${ZUNARO_THIRD_PARTY:-$(cd "$ZUNARO_TOP/.." && pwd)/shared/third_party}
 ZND_DEPS_ROOT=$ZUNARO_TOP/build-deps
@@ -107,13 +124,21 @@ znd_dep() {
     esac
 }
 
-# znd_deps_target TARGET: sets deps_list (in build order) and deps_cmake (options of the target).
+# znd_deps_target TARGET: sets deps_list (in build order), deps_cmake (options of the target),
+# deps_flags (compiler and linker flags of the target, "" for none) and deps_cross (1 for a router
+# target).
 znd_deps_target() {
+    deps_flags="" deps_cross=0
     case $1 in
         host) deps_list="libubox ubus uci rpcd uhttpd" deps_cmake="" ;;
+        # The libraries again with AddressSanitizer and UndefinedBehaviorSanitizer, for the
+        # sanitized build: the sanitizers then see inside libubox, libubus and libuci too.
+        host-asan) deps_list="libubox ubus uci" deps_cmake=""
+                   deps_flags="-fsanitize=address,undefined -fno-omit-frame-pointer" ;;
         mips|mipsel|aarch64)
             local zig
             zig=$(znd_zig) || return 1
+            deps_cross=1
             deps_list="json-c libxml2 libmnl lua libubox ubus uci"
             deps_cmake="-DCMAKE_BUILD_TYPE=MinSizeRel -DCMAKE_TOOLCHAIN_FILE=$ZUNARO_TOP/cmake/toolchains/zig-musl.cmake
                 -DZUNARO_TARGET=$1 -DZUNARO_ZIG=$zig -DZUNARO_TARGET_PREFIX=$ZND_DEPS_ROOT/$1/prefix" ;;
@@ -155,24 +180,27 @@ znd_dep_install_files() {
 # znd_deps TARGET: builds what is out of date; prints the prefix. On failure the status is
 # non-zero and build-deps/TARGET/why holds one line that says why.
 znd_deps() {
-    local target=$1 dir=$ZND_DEPS_ROOT/$1 name archive key="" log cross_key
+    local target=$1 dir=$ZND_DEPS_ROOT/$1 name archive key="" log cross_key flag_options=()
     mkdir -p "$dir/stamp"
     rm -f "$dir/why"
     znd_deps_target "$target" 2>"$dir/why" || {
         [ -s "$dir/why" ] || echo "unknown dependency target $target" >"$dir/why"
         return 1
     }
+    [ -z "$deps_flags" ] || flag_options=("-DCMAKE_C_FLAGS=$deps_flags" "-DCMAKE_EXE_LINKER_FLAGS=$deps_flags"
+        "-DCMAKE_SHARED_LINKER_FLAGS=$deps_flags" "-DCMAKE_MODULE_LINKER_FLAGS=$deps_flags")
     for name in $deps_list; do
         znd_dep "$name"
         # The cross options' CMake include is part of the key through its text.
         cross_key=""
-        if [ "$target" != host ]; then
+        if [ "$deps_cross" = 1 ]; then
             dep_options="$dep_options $dep_cross_options"
             [ -z "$dep_cross_options" ] || cross_key=$(sha256sum <"$ZUNARO_TOP/cmake/deps/static-tools.cmake")
         fi
         archive=$(znd_dep_archive "$name" 2>"$dir/why") || return 1
         key=$(printf '%s\n' "$key" "$(sha256sum <"$archive")" "$dep_options" "$deps_cmake" ${dep_files:+"$dep_files"} \
-            ${dep_cmake_file:+"$(sha256sum <"$dep_cmake_file")"} ${cross_key:+"$cross_key"} | sha256sum | cut -c1-64)
+            ${dep_cmake_file:+"$(sha256sum <"$dep_cmake_file")"} ${cross_key:+"$cross_key"} ${deps_flags:+"$deps_flags"} |
+            sha256sum | cut -c1-64)
         if [ "$(cat "$dir/stamp/$name" 2>/dev/null)" = "$key" ]; then
             continue
         fi
@@ -185,11 +213,11 @@ znd_deps() {
             { [ -z "$dep_cmake_file" ] || cp "$dep_cmake_file" "$dir/src/$name/CMakeLists.txt"; } &&
             cmake -S "$dir/src/$name" -B "$dir/build/$name" -DCMAKE_BUILD_TYPE=Release \
                 -DCMAKE_INSTALL_PREFIX="$dir/prefix" -DCMAKE_PREFIX_PATH="$dir/prefix" \
-                -DCMAKE_INSTALL_RPATH="$dir/prefix/lib" $dep_options $deps_cmake &&
+                -DCMAKE_INSTALL_RPATH="$dir/prefix/lib" $dep_options $deps_cmake "${flag_options[@]}" &&
             cmake --build "$dir/build/$name" -j "$(nproc)" &&
             cmake --install "$dir/build/$name" &&
             znd_dep_install_files "$dir/src/$name" "$dir/prefix" &&
-            { [ "$target" = host ] || [ -z "$dep_cross_archives" ] ||
+            { [ "$deps_cross" = 0 ] || [ -z "$dep_cross_archives" ] ||
                 (cd "$dir/build/$name" && cp $dep_cross_archives "$dir/prefix/lib/"); }; } >"$log" 2>&1; then
             echo "$name did not build for $target (see $log): $(grep -m1 -i -e 'error' "$log" || tail -n 1 "$log")" >"$dir/why"
             return 1
