@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 #include "core/log.h"
 #include "core/result.h"
 #include "core/text_field.h"
@@ -17,8 +18,10 @@ void compose_address(char (&addr)[255], const char *package, const char *section
     snprintf(addr, sizeof addr, "%s.%s.%s", package, section, option);
 }
 
+enum ZND_UciRead { ZND_UCI_READ_PLAIN, ZND_UCI_READ_SECRET, ZND_UCI_READ_OPTIONAL };
+
 uint32_t get_option(const char *package, const char *section, const char *option, char *out, size_t size,
-                    bool secret)
+                    ZND_UciRead how)
 {
     if (!package || !section || !option || !out || size == 0) {
         ZND_ERROR("the argument point is NULL!!");
@@ -33,9 +36,11 @@ uint32_t get_option(const char *package, const char *section, const char *option
         return ZND_ERR_COMMON;
     }
     if (status != ZND_UCI_COMPLETE) {
-        ZND_ERROR("This [%s] does not exist!!", addr);
+        if (how != ZND_UCI_READ_OPTIONAL)
+            ZND_ERROR("This [%s] does not exist!!", addr);
         return ZND_ERR_COMMON;
     }
+    bool secret = how == ZND_UCI_READ_SECRET;
     ZND_DBG("get the value : {%s}:[%s].", addr, secret ? ZND_LogSecret(value.c_str()) : value.c_str());
     ZND_CopyCut(out, value.c_str(), size - 1);
     return ZND_OK;
@@ -45,13 +50,47 @@ uint32_t get_option(const char *package, const char *section, const char *option
 
 uint32_t UCI_GetCfgInfo(const char *package, const char *section, const char *option, char *out, size_t size)
 {
-    return get_option(package, section, option, out, size, false);
+    return get_option(package, section, option, out, size, ZND_UCI_READ_PLAIN);
 }
 
 uint32_t UCI_GetSecretCfgInfo(const char *package, const char *section, const char *option, char *out,
                               size_t size)
 {
-    return get_option(package, section, option, out, size, true);
+    return get_option(package, section, option, out, size, ZND_UCI_READ_SECRET);
+}
+
+uint32_t UCI_GetOptionalCfgInfo(const char *package, const char *section, const char *option, char *out,
+                                size_t size)
+{
+    return get_option(package, section, option, out, size, ZND_UCI_READ_OPTIONAL);
+}
+
+uint32_t UCI_GetCfgValues(const char *package, const char *section, const char *option, UCI_Values *out)
+{
+    if (!package || !section || !option || !out) {
+        ZND_ERROR("the argument point is NULL!!");
+        return ZND_ERR_COMMON;
+    }
+    out->count = 0;
+    char addr[255];
+    compose_address(addr, package, section, option);
+    std::vector<std::string> values;
+    int status = ZND_UciGetValues(addr, &values);
+    if (status == ZND_UCI_LOOKUP_FAILED) {
+        ZND_ERROR("uci lookup ptr failed!!");
+        return ZND_ERR_COMMON;
+    }
+    if (status != ZND_UCI_COMPLETE) {
+        ZND_ERROR("This [%s] does not exist!!", addr);
+        return ZND_ERR_COMMON;
+    }
+    for (const std::string &v : values) {
+        if (out->count == UCI_VALUES_MAX)
+            break;
+        ZND_DBG("get the value : {%s}:[%s].", addr, v.c_str());
+        ZND_CopyCut(out->text[out->count++], v.c_str(), UCI_VALUE_SIZE - 1);
+    }
+    return ZND_OK;
 }
 
 uint32_t UCI_SetCfgInfo(const char *package, const char *section, const char *option, const char *value)

@@ -1,11 +1,11 @@
-// Event notifications go to the /24 broadcast address of each of the router's networks.
+// Event notifications go to the /24 broadcast address of each of the router's addresses: WAN,
+// WWAN, then LAN.
 #include "discovery/broadcast.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <initializer_list>
 #include <json-c/json.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -19,14 +19,26 @@
 
 namespace {
 
-// "a.b.c.255" from "a.b.c.d"; false when the address is not dotted.
-bool broadcast_of(const char *ip, char out[ZND_ADDR_TEXT_SIZE])
+#define ZND_NOTIFY_TARGET_MAX (3 * ZND_IFACE_ADDR_MAX)
+
+struct ZND_NotifyTargets {
+    int count;
+    char addr[ZND_NOTIFY_TARGET_MAX][ZND_ADDR_TEXT_SIZE];
+};
+
+// "a.b.c.255" of each address "a.b.c.d" of iface, once each.
+void add_targets(const ZND_RouterIface *iface, ZND_NotifyTargets *t)
 {
-    int a, b, c;
-    if (!ip[0] || sscanf(ip, "%d.%d.%d.%*d", &a, &b, &c) != 3)
-        return false;
-    snprintf(out, ZND_ADDR_TEXT_SIZE, "%d.%d.%d.255", a & 0xFF, b & 0xFF, c & 0xFF);
-    return true;
+    for (int i = 0; i < iface->count && t->count < ZND_NOTIFY_TARGET_MAX; i++) {
+        struct in_addr b = {htonl((ntohl(iface->addrs[i].addr) & 0xFFFFFF00u) | 0xFFu)};
+        char text[ZND_ADDR_TEXT_SIZE];
+        inet_ntop(AF_INET, &b, text, sizeof text);
+        bool known = false;
+        for (int k = 0; k < t->count && !known; k++)
+            known = strcmp(t->addr[k], text) == 0;
+        if (!known)
+            snprintf(t->addr[t->count++], ZND_ADDR_TEXT_SIZE, "%s", text);
+    }
 }
 
 } // namespace
@@ -60,17 +72,16 @@ uint32_t SendBroadcast(const char *addr, const char *data, size_t len)
 
 uint32_t ZND_NotifyBroadcast(int code)
 {
-    char lan[ZND_ADDR_TEXT_SIZE] = {}, wan[ZND_ADDR_TEXT_SIZE] = {}, wwan[ZND_ADDR_TEXT_SIZE] = {};
-    UCI_GetCfgInfo("network", "lan", "ipaddr", lan, sizeof lan);
-    ZND_GetWanAddrs(wan, wwan);
-
-    char targets[3][ZND_ADDR_TEXT_SIZE];
-    int count = 0;
-    for (const char *ip : {wan, wwan, lan}) {
-        if (broadcast_of(ip, targets[count]))
-            count++;
-        else if (ip == lan)
-            ZND_ERROR("lan address(%s) invalid, no lan broadcast", lan);
+    ZND_RouterAddrs a;
+    ZND_GetRouterAddrs(&a);
+    ZND_NotifyTargets targets = {};
+    add_targets(&a.wan, &targets);
+    add_targets(&a.wwan, &targets);
+    add_targets(&a.lan, &targets);
+    if (a.lan.count == 0) {
+        char lan[ZND_ADDR_TEXT_SIZE] = {};
+        UCI_GetOptionalCfgInfo("network", "lan", "ipaddr", lan, sizeof lan);
+        ZND_ERROR("lan address(%s) invalid, no lan broadcast", lan);
     }
 
     json_object *msg = json_object_new_object();
@@ -80,8 +91,8 @@ uint32_t ZND_NotifyBroadcast(int code)
     const char *text = json_object_to_json_string(msg);
 
     uint32_t ret = ZND_OK;
-    for (int i = 0; i < count && ret == ZND_OK; i++)
-        ret = SendBroadcast(targets[i], text, strlen(text));
+    for (int i = 0; i < targets.count && ret == ZND_OK; i++)
+        ret = SendBroadcast(targets.addr[i], text, strlen(text));
     json_object_put(msg);
     return ret;
 }

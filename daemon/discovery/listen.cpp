@@ -13,6 +13,7 @@
 #include "core/build_config.h"
 #include "core/context.h"
 #include "core/log.h"
+#include "core/log_limit.h"
 #include "core/result.h"
 #include "discovery/router_addrs.h"
 #include "platform/usock.h"
@@ -31,18 +32,15 @@ struct ZND_HostChoice {
 
 ZND_HostChoice choose_host(const ZND_RouterAddrs &a, uint32_t sender)
 {
-    uint32_t lan = ZND_NetworkOf(a.lanIp, a.lanMask);
-    uint32_t wan = ZND_NetworkOf(a.wanIp, a.wanMask);
-    uint32_t wwan = ZND_NetworkOf(a.wwanIp, a.wwanMask);
-    if (lan == 0 || (wan == 0 && wwan == 0))
+    if (a.lan.count == 0 || (a.wan.count == 0 && a.wwan.count == 0))
         return {nullptr, 0};
-    if ((sender & inet_addr(a.lanMask)) == lan)
-        return {a.lanIp, 1};
-    if (wan != 0 && (sender & inet_addr(a.wanMask)) == wan)
-        return {a.wanIp, 0};
-    if (wwan != 0 && (sender & inet_addr(a.wwanMask)) == wwan)
-        return {a.wwanIp, 0};
-    return {nullptr, 0};
+    const ZND_RouterAddr *own = ZND_RouterAddrFor(&a.lan, sender);
+    if (own)
+        return {own->ip, 1};
+    own = ZND_RouterAddrFor(&a.wan, sender);
+    if (!own)
+        own = ZND_RouterAddrFor(&a.wwan, sender);
+    return {own ? own->ip : nullptr, 0};
 }
 
 json_object *build_reply(const ZND_HostChoice &choice)
@@ -84,12 +82,13 @@ ZND_Receive receive_request(int fd, char (&buf)[ZND_NOTIFY_BUF_SIZE], struct soc
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
         return ZND_RECV_NONE;
     if (n < 0) {
-        ZND_ERROR("broadcast recv err, ret:%d, errno: %d !!!", (int)n, errno);
+        ZND_ERROR_LIMITED(&g_znd.notifyLogLimits.recvError, "broadcast recv err, ret:%d, errno: %d !!!", (int)n,
+                          errno);
         return ZND_RECV_NONE;
     }
     // A datagram that fills the buffer leaves no room for the terminator: it is not a request.
     if (n >= (ssize_t)sizeof buf) {
-        ZND_ERROR("broadcast msg too long, len:%d", (int)n);
+        ZND_ERROR_LIMITED(&g_znd.notifyLogLimits.tooLong, "broadcast msg too long, len:%d", (int)n);
         return ZND_RECV_SKIPPED;
     }
     return ZND_RECV_REQUEST;
@@ -99,7 +98,7 @@ void answer_request(int fd, char (&buf)[ZND_NOTIFY_BUF_SIZE], struct sockaddr_in
 {
     ZND_DBG("接受到一个连接：%s \r\n", inet_ntoa(from.sin_addr));
     if (ZND_RequestMsgParse(buf) != ZND_OK) {
-        ZND_ERROR("unknow the request msg");
+        ZND_ERROR_LIMITED(&g_znd.notifyLogLimits.notRequest, "unknow the request msg");
         return;
     }
 
@@ -132,7 +131,7 @@ uint32_t ZND_RequestMsgParse(const char *text)
 {
     json_object *doc = json_tokener_parse(text);
     if (!doc) {
-        ZND_ERROR("parse msg failure");
+        ZND_ERROR_LIMITED(&g_znd.notifyLogLimits.notJson, "parse msg failure");
         return ZND_ERR_COMMON;
     }
     json_object *code = nullptr;
@@ -145,7 +144,7 @@ uint32_t ZND_RequestMsgParse(const char *text)
     }
     uint32_t ret = ZND_ERR_COMMON;
     if (!code)
-        ZND_ERROR("msg obj not found");
+        ZND_ERROR_LIMITED(&g_znd.notifyLogLimits.noCode, "msg obj not found");
     else if (json_object_get_int64(code) == 5)
         ret = ZND_OK;
     json_object_put(doc);

@@ -3,6 +3,7 @@
 // that another UCI user has staged but not committed are neither seen nor committed by the daemon.
 #pragma once
 #include <string>
+#include <vector>
 
 enum {
     ZND_UCI_COMPLETE = 0,       // package, section and option exist
@@ -13,6 +14,9 @@ enum {
 // Looks up an option; on ZND_UCI_COMPLETE *value holds its text. A list has no text value: it
 // counts as missing.
 int ZND_UciGet(const char *address, std::string *value);
+// Looks up an option or a list; on ZND_UCI_COMPLETE *values holds the option's text, or the list's
+// items in their order.
+int ZND_UciGetValues(const char *address, std::vector<std::string> *values);
 // Sets an option of an existing named section (creating the option, or replacing a list of that
 // name) and commits the package at once; as with the uci tool, an empty value removes the option.
 // Returns ZND_UCI_LOOKUP_FAILED when the address cannot be resolved, 0 when the value is set and

@@ -47,7 +47,7 @@ json_object *select_game(json_object *games)
 }
 
 // Adds every "ADDRESS:MASK" text of items; JSON nulls are skipped, other values are read as
-// their JSON text, and items that do not make a whole entry are refused rather than half-filled.
+// their JSON text, and items that are no valid network are skipped with their error line.
 void add_items(json_object *items, ZND_RouteHash *set)
 {
     ZND_RouteEntry scratch;
@@ -57,11 +57,8 @@ void add_items(json_object *items, ZND_RouteHash *set)
         const char *text = json_object_get_string(json_object_array_get_idx(items, i));
         if (!text)
             continue;
-        if (ZND_RouteEntryFromItem(&scratch, text) != 0) {
-            ZND_ERROR("route item(%s) invalid, skipped", text);
-            continue;
-        }
-        ZND_RouteHashAdd(set, &scratch);
+        if (ZND_RouteEntryFromItem(&scratch, text) == 0)
+            ZND_RouteHashAdd(set, &scratch);
     }
 }
 

@@ -2,6 +2,7 @@
 // whose heads are bare links; entries keep insertion order within a bucket.
 #include "route/route_hash.h"
 
+#include <arpa/inet.h>
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
@@ -26,6 +27,19 @@ void free_entries(ZND_RouteHash *set)
             free(entry_of(link));
         }
     }
+}
+
+// A network the kernel takes as it is written: dotted addresses, a contiguous mask, no host bits.
+// A default route is no game network: it would take every packet of the router.
+bool is_network(const char *ip, const char *mask)
+{
+    struct in_addr a, m;
+    if (inet_pton(AF_INET, ip, &a) != 1 || inet_pton(AF_INET, mask, &m) != 1)
+        return false;
+    uint32_t bits = ntohl(m.s_addr);
+    if (bits == 0 || (bits | (bits - 1)) != 0xFFFFFFFFu)
+        return false;
+    return (a.s_addr & ~m.s_addr) == 0;
 }
 
 } // namespace
@@ -106,21 +120,29 @@ void ZND_RouteHashWalk(ZND_RouteHash *set, ZND_RouteVisitFn fn, void *ctx)
     }
 }
 
-// List items "ADDRESS:MASK" as the route lists write them.
+// List items "ADDRESS:MASK" as the route lists write them. An empty item (a trailing "|") is
+// nothing to skip; every other refusal is told once.
 int ZND_RouteEntryFromItem(ZND_RouteEntry *e, const char *item)
 {
+    if (!item[0])
+        return -1;
     const char *colon = strchr(item, ':');
-    if (!colon || colon == item)
-        return -1;
-    size_t ip_len = (size_t)(colon - item);
-    const char *mask = colon + 1;
+    const char *mask = colon ? colon + 1 : item;
     mask += strspn(mask, " \t\n\v\f\r");
+    size_t ip_len = colon ? (size_t)(colon - item) : 0;
     size_t mask_len = strcspn(mask, " \t\n\v\f\r");
-    if (ip_len >= ZND_ROUTE_TEXT_SIZE || mask_len == 0 || mask_len >= ZND_ROUTE_TEXT_SIZE)
+    char ip_text[ZND_ROUTE_TEXT_SIZE] = {}, mask_text[ZND_ROUTE_TEXT_SIZE] = {};
+    if (ip_len == 0 || ip_len >= sizeof ip_text || mask_len == 0 || mask_len >= sizeof mask_text) {
+        ZND_ERROR("route item(%s) invalid, skipped", item);
         return -1;
-    memset(e->ip, 0, sizeof e->ip);
-    memset(e->mask, 0, sizeof e->mask);
-    memcpy(e->ip, item, ip_len);
-    memcpy(e->mask, mask, mask_len);
+    }
+    memcpy(ip_text, item, ip_len);
+    memcpy(mask_text, mask, mask_len);
+    if (!is_network(ip_text, mask_text)) {
+        ZND_ERROR("route item(%s) invalid, skipped", item);
+        return -1;
+    }
+    memcpy(e->ip, ip_text, sizeof e->ip);
+    memcpy(e->mask, mask_text, sizeof e->mask);
     return 0;
 }

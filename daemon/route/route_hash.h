@@ -16,7 +16,9 @@ void ZND_RouteHashCopy(ZND_RouteHash *dst, const ZND_RouteHash *src);
 typedef void (*ZND_RouteVisitFn)(ZND_RouteEntry *e, void *ctx);
 void ZND_RouteHashWalk(ZND_RouteHash *set, ZND_RouteVisitFn fn, void *ctx);
 
-// Fills e from a list item "ADDRESS:MASK" (the mask ends at the first blank). Returns 0, or -1 when
-// the item has no colon, an empty address or mask, or a text that does not fit its 16-byte field;
-// e is then left unchanged.
+// Fills e from a list item "ADDRESS:MASK" (the mask ends at the first blank). Returns 0, or -1
+// when the item is no network the kernel would take as written: no colon, an address or mask that
+// is not dotted IPv4 or does not fit its 16-byte field, a mask that is not contiguous, host bits
+// beyond the mask, or the default route. e is then left unchanged and, unless the item was empty,
+// one error line tells which item was skipped.
 int ZND_RouteEntryFromItem(ZND_RouteEntry *e, const char *item);

@@ -3,6 +3,7 @@
 
 #include <arpa/inet.h>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <libmnl/libmnl.h>
 #include <linux/rtnetlink.h>
@@ -51,6 +52,41 @@ struct nlmsghdr *put_request(char *buf, const ZND_RouteEntry *e, int table, int 
     return n;
 }
 
+uint32_t prefix_mask(int len)
+{
+    return len == 0 ? 0 : 0xFFFFFFFFu << (32 - len);
+}
+
+// "NET/LEN dev DEVICE ..." or "ADDRESS dev DEVICE ..." without a gateway.
+bool router_net_of_line(const std::string &line, ZND_RouterNet *net)
+{
+    std::istringstream words(line);
+    std::string dst, word;
+    if (!(words >> dst))
+        return false;
+    bool dev = false;
+    while (words >> word) {
+        if (word == "via")
+            return false;
+        dev = dev || word == "dev";
+    }
+    std::string addr = dst.substr(0, dst.find('/'));
+    int len = 32;
+    if (addr.size() < dst.size()) {
+        char *end = nullptr;
+        const char *text = dst.c_str() + addr.size() + 1;
+        long n = strtol(text, &end, 10);
+        if (end == text || *end || n < 0 || n > 32)
+            return false;
+        len = (int)n;
+    }
+    struct in_addr a;
+    if (!dev || inet_pton(AF_INET, addr.c_str(), &a) != 1)
+        return false;
+    *net = {ntohl(a.s_addr) & prefix_mask(len), len};
+    return true;
+}
+
 void ensure_rule(const char *check_cmd, const char *add_cmd)
 {
     if (ZND_System(check_cmd) != 0)
@@ -97,6 +133,34 @@ uint64_t ZND_RouteKernelKey(const ZND_RouteEntry *e)
     return ((uint64_t)net << 8) | (uint64_t)len;
 }
 
+void ZND_GetRouterNets(std::vector<ZND_RouterNet> *nets)
+{
+    nets->clear();
+    std::string listing;
+    if (ZND_ShellRead("ip route", &listing) != 0)
+        return;
+    std::istringstream lines(listing);
+    std::string line;
+    ZND_RouterNet net;
+    while (std::getline(lines, line)) {
+        if (router_net_of_line(line, &net))
+            nets->push_back(net);
+    }
+}
+
+const ZND_RouterNet *ZND_RouteOverlapsRouterNet(const std::vector<ZND_RouterNet> &nets, const ZND_RouteEntry *e)
+{
+    int len = ZND_MaskToPrefixLen(inet_addr(e->mask));
+    uint32_t dst = ntohl(inet_addr(e->ip));
+    for (const ZND_RouterNet &n : nets) {
+        // Two prefixes overlap when the shorter one holds the other.
+        uint32_t mask = prefix_mask(len < n.len ? len : n.len);
+        if ((dst & mask) == (n.net & mask))
+            return &n;
+    }
+    return nullptr;
+}
+
 uint32_t ZND_GetLoginNextHop(ZND_LoginNextHop *hop)
 {
     char text[ZND_ROUTE_TEXT_SIZE];
@@ -131,17 +195,17 @@ void ZND_CloseNlSocket(ZND_Rtnl *rth)
     ZND_RtnlClose(rth);
 }
 
-// Another rule that only mentions the table's name (say "from 10.9.9.9 lookup login pref 500")
-// is not the rule: the check looks for the pref that starts the line and the table it looks up.
+// Only the rule itself counts, as "ip rule list" prints it: another rule of that pref or for that
+// table (another selector, another mark) is not ours, and ours is added beside it.
 void ZND_LoginRouteRuleInit()
 {
-    ensure_rule("ip rule list | grep -qE '^99:.*[[:space:]]lookup login([[:space:]]|$)'",
+    ensure_rule("ip rule list | grep -qxE '99:[[:space:]]+from all lookup login[[:space:]]*'",
                 "ip rule add from all lookup login pref 99");
 }
 
 void ZND_TrafficRouteRuleInit()
 {
-    ensure_rule("ip rule list | grep -qE '^100:.*[[:space:]]lookup traffic([[:space:]]|$)'",
+    ensure_rule("ip rule list | grep -qxE '100:[[:space:]]+from all fwmark 0x1 lookup traffic[[:space:]]*'",
                 "ip rule add fwmark 1 table traffic pref 100");
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 #include "platform/rtnl.h"
 #include "route/route_hash.h"
 
@@ -30,11 +31,23 @@ struct ZND_LoginNextHop {
 // The next hop of the first default route of "ip route": 0, or 2 when there is none.
 uint32_t ZND_GetLoginNextHop(ZND_LoginNextHop *hop);
 
+// A network attached to the router itself (its LAN, WAN, WWAN or tunnel), host byte order.
+struct ZND_RouterNet {
+    uint32_t net;
+    int len;
+};
+// The device routes of "ip route" (a network and "dev", no "via"): the kernel's own view of the
+// networks the router is on. Empty when the listing cannot be read.
+void ZND_GetRouterNets(std::vector<ZND_RouterNet> *nets);
+// The router network that e covers or lies in, or nullptr: such a route would take the router's
+// own traffic to its hosts away from their link.
+const ZND_RouterNet *ZND_RouteOverlapsRouterNet(const std::vector<ZND_RouterNet> &nets, const ZND_RouteEntry *e);
+
 uint32_t ZND_OpenNlSocket(ZND_Rtnl *rth);
 void ZND_CloseNlSocket(ZND_Rtnl *rth);
 
-// Add the policy rule of the table (pref 99 lookup login, pref 100 fwmark 1 lookup traffic) unless
-// "ip rule list" already holds a rule of that pref for that table.
+// Add the policy rule of the table unless "ip rule list" already holds exactly "99: from all lookup
+// login" or "100: from all fwmark 0x1 lookup traffic".
 void ZND_LoginRouteRuleInit();
 void ZND_TrafficRouteRuleInit();
 

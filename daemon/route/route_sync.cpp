@@ -1,11 +1,14 @@
 // Route synchronisation. Each operation owns one rtnetlink handle for its duration, looks up the
-// login next hop or the tunnel device once, and walks the set in its fixed order. Single-route
-// failures are summed and reported at the end; routes already installed stay.
+// login next hop or the tunnel device and the router's own networks once, and walks the set in its
+// fixed order. Single-route failures are summed and reported at the end; routes already installed
+// stay. A route over one of the router's own networks is never installed, whatever list named it.
 #include "route/route_sync.h"
 
+#include <arpa/inet.h>
 #include <cstdlib>
 #include <net/if.h>
 #include <unordered_set>
+#include <vector>
 #include "core/context.h"
 #include "core/log.h"
 #include "core/paths.h"
@@ -22,19 +25,36 @@ struct LoginWalk {
     // Add new / delete not used: the kernel keys of the other set; an entry whose key is there is
     // left alone.
     const std::unordered_set<uint64_t> *other_keys;
+    std::vector<ZND_RouterNet> router_nets;
     uint32_t failures;
 };
 
 struct TrafficWalk {
     ZND_Rtnl *rth;
     int ifindex;
+    std::vector<ZND_RouterNet> router_nets;
     uint32_t failures;
 };
+
+// Told on every add, so that the list can be mended; a delete passes over it quietly, as such a
+// route was never added.
+bool over_router_net(const std::vector<ZND_RouterNet> &nets, const ZND_RouteEntry *e, bool tell)
+{
+    const ZND_RouterNet *n = ZND_RouteOverlapsRouterNet(nets, e);
+    if (n && tell) {
+        struct in_addr a = {htonl(n->net)};
+        char net[INET_ADDRSTRLEN];
+        inet_ntop(AF_INET, &a, net, sizeof net);
+        ZND_ERROR("route(%s/%s) overlaps router network(%s/%d), skipped", e->ip, e->mask, net, n->len);
+    }
+    return n != nullptr;
+}
 
 void add_login(ZND_RouteEntry *e, void *ctx)
 {
     LoginWalk *w = static_cast<LoginWalk *>(ctx);
-    w->failures += ZND_LoginRouteCtrl(w->rth, e, &w->hop, ZND_ROUTE_OP_ADD);
+    if (!over_router_net(w->router_nets, e, true))
+        w->failures += ZND_LoginRouteCtrl(w->rth, e, &w->hop, ZND_ROUTE_OP_ADD);
 }
 
 // Decided by the kernel key, not the texts: an entry that only differs in writing from one of the
@@ -48,7 +68,7 @@ bool only_in_this_set(const LoginWalk *w, const ZND_RouteEntry *e)
 void add_login_if_new(ZND_RouteEntry *e, void *ctx)
 {
     LoginWalk *w = static_cast<LoginWalk *>(ctx);
-    if (!only_in_this_set(w, e))
+    if (!only_in_this_set(w, e) || over_router_net(w->router_nets, e, true))
         return;
     ZND_DBG("new login route(%s/%s) need add to kernel", e->ip, e->mask);
     w->failures += ZND_LoginRouteCtrl(w->rth, e, &w->hop, ZND_ROUTE_OP_ADD);
@@ -57,7 +77,7 @@ void add_login_if_new(ZND_RouteEntry *e, void *ctx)
 void del_login_if_unused(ZND_RouteEntry *e, void *ctx)
 {
     LoginWalk *w = static_cast<LoginWalk *>(ctx);
-    if (!only_in_this_set(w, e))
+    if (!only_in_this_set(w, e) || over_router_net(w->router_nets, e, false))
         return;
     ZND_DBG("del not used login route(%s/%s) from kernel", e->ip, e->mask);
     w->failures += ZND_LoginRouteCtrl(w->rth, e, &w->hop, ZND_ROUTE_OP_DEL);
@@ -66,7 +86,8 @@ void del_login_if_unused(ZND_RouteEntry *e, void *ctx)
 void add_traffic(ZND_RouteEntry *e, void *ctx)
 {
     TrafficWalk *w = static_cast<TrafficWalk *>(ctx);
-    w->failures += ZND_TrafficRouteCtrl(w->rth, w->ifindex, e, ZND_ROUTE_OP_ADD);
+    if (!over_router_net(w->router_nets, e, true))
+        w->failures += ZND_TrafficRouteCtrl(w->rth, w->ifindex, e, ZND_ROUTE_OP_ADD);
 }
 
 void collect_key(ZND_RouteEntry *e, void *ctx)
@@ -81,11 +102,12 @@ uint32_t walk_login(ZND_RouteHash *set, ZND_RouteHash *other, ZND_RouteVisitFn f
                     uint32_t *failures)
 {
     std::unordered_set<uint64_t> other_keys;
-    LoginWalk w = {nullptr, {0, 0}, &other_keys, 0};
+    LoginWalk w = {nullptr, {0, 0}, &other_keys, {}, 0};
     if (ZND_GetLoginNextHop(&w.hop) != ZND_OK) {
         ZND_ERROR("get default gateway failed!");
         return ZND_ERR_GATEWAY;
     }
+    ZND_GetRouterNets(&w.router_nets);
     ZND_Rtnl rth;
     uint32_t rc = ZND_OpenNlSocket(&rth);
     if (rc != ZND_OK)
@@ -154,11 +176,12 @@ uint32_t ZND_AddAllLoginRouteToKernel(ClientRecord *, ZND_RouteHash *set)
 
 uint32_t ZND_AddAllTrafficRouteToKernel(ClientRecord *client, ZND_RouteHash *set)
 {
-    TrafficWalk w = {nullptr, (int)if_nametoindex(client->accTun), 0};
+    TrafficWalk w = {nullptr, (int)if_nametoindex(client->accTun), {}, 0};
     if (w.ifindex == 0) {
         ZND_ERROR("get dev(%s) index(0) failed!", client->accTun);
         return ZND_ERR_TRAFFIC_IFINDEX;
     }
+    ZND_GetRouterNets(&w.router_nets);
     ZND_Rtnl rth;
     uint32_t rc = ZND_OpenNlSocket(&rth);
     if (rc != ZND_OK)

@@ -77,6 +77,29 @@ TEST_F(UciCfgTest, MissingOptionsSectionsAndListsAreReportedWithTheFullAddress)
     EXPECT_TRUE(log_.Has("This [userinfo.2.mode] does not exist!!"));
     EXPECT_TRUE(log_.Has("This [userinfo.1.servers] does not exist!!"));
     EXPECT_STREQ("", buf);
+    // An optional option is told by its caller, not here.
+    EXPECT_EQ(ZND_ERR_COMMON, UCI_GetOptionalCfgInfo("userinfo", "1", "nodename", buf, sizeof buf));
+    EXPECT_EQ(3u, log_.lines().size());
+}
+
+// A list's items in order, an option as one value, each cut to its field.
+TEST_F(UciCfgTest, ValuesOfListsAndOptions)
+{
+    ASSERT_TRUE(ZND_TestWriteFile(dir_ + "/network", "config interface 'lan'\n"
+                                                     "\tlist ipaddr '192.168.1.1/24'\n"
+                                                     "\tlist ipaddr '10.0.0.1/8'\n"
+                                                     "\toption proto '" + std::string(100, 'p') + "'\n"));
+    UCI_Values v;
+    ASSERT_EQ(ZND_OK, UCI_GetCfgValues("network", "lan", "ipaddr", &v));
+    ASSERT_EQ(2, v.count);
+    EXPECT_STREQ("192.168.1.1/24", v.text[0]);
+    EXPECT_STREQ("10.0.0.1/8", v.text[1]);
+    ASSERT_EQ(ZND_OK, UCI_GetCfgValues("network", "lan", "proto", &v));
+    ASSERT_EQ(1, v.count);
+    EXPECT_EQ(std::string(63, 'p'), v.text[0]);
+    EXPECT_EQ(ZND_ERR_COMMON, UCI_GetCfgValues("network", "lan", "netmask", &v));
+    EXPECT_EQ(0, v.count);
+    EXPECT_TRUE(log_.Has("This [network.lan.netmask] does not exist!!"));
 }
 
 TEST_F(UciCfgTest, UnloadablePackagesAndBadArgumentsFail)

@@ -69,15 +69,22 @@ bool Build(std::string *why)
 
 void WriteNetworkConfig(const std::string &lan_ip, const std::string &lan_mask, const std::string &wan_mac)
 {
-    std::string text = "config interface 'lan'\n";
+    std::string lines;
     if (!lan_ip.empty())
-        text += "\toption ipaddr '" + lan_ip + "'\n";
+        lines += "\toption ipaddr '" + lan_ip + "'\n";
     if (!lan_mask.empty())
-        text += "\toption netmask '" + lan_mask + "'\n";
+        lines += "\toption netmask '" + lan_mask + "'\n";
+    WriteNetworkConfigLines(lines, wan_mac);
+}
+
+void WriteNetworkConfigLines(const std::string &lan_lines, const std::string &wan_mac, bool wwan)
+{
+    std::string text = "config interface 'lan'\n" + lan_lines;
     text += "\nconfig interface 'wan'\n\toption ifname 'eth1'\n";
     if (!wan_mac.empty())
         text += "\toption macaddr '" + wan_mac + "'\n";
-    text += "\nconfig interface 'wwan'\n\toption ifname 'wlan0'\n";
+    if (wwan)
+        text += "\nconfig interface 'wwan'\n\toption ifname 'wlan0'\n";
     ZND_TestWriteFile("/etc/config/network", text);
 }
 

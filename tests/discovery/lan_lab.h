@@ -16,6 +16,8 @@ bool Build(std::string *why);
 // Writes /etc/config/network: the lan section with its address and mask, wan (eth1, mac) and
 // wwan (wlan0) sections.
 void WriteNetworkConfig(const std::string &lan_ip, const std::string &lan_mask, const std::string &wan_mac);
+// The same with the lan section's option lines as given, and the wwan section only when wwan holds.
+void WriteNetworkConfigLines(const std::string &lan_lines, const std::string &wan_mac, bool wwan = true);
 void WriteWireless(const std::string &ssid_line);
 
 // A UDP socket that lives in namespace ns (created there, used from here; "" for the router's

@@ -1,4 +1,5 @@
 // Interface address look-ups on real links.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include "discovery/router_addrs.h"
 #include "harness/probe_net.h"
@@ -25,19 +26,25 @@ TEST_F(ReachProbe, InterfaceAddresses)
     EXPECT_STREQ("0.0.0.0", out);
 }
 
+// Every address of the device counts, a labelled secondary one too.
 TEST_F(ReachProbe, WanAddressesFromTheNetworkConfig)
 {
     ASSERT_TRUE(ZND_TestWriteFile("/etc/config/network", "config interface 'lan'\n\toption ifname 'wan0'\n\n"
                                                          "config interface 'wan'\n\toption ifname 'wan0'\n\n"
                                                          "config interface 'wwan'\n\toption ifname 'nosuch0'\n"));
-    char wan[16] = "x", wwan[16] = "x";
-    ZND_GetWanAddrs(wan, wwan);
-    EXPECT_STREQ("198.18.2.1", wan);
-    EXPECT_STREQ("", wwan);
+    ASSERT_EQ(0, ZND_TestSh("ip addr add 198.18.9.1/16 dev wan0 label wan0:1"));
+    ZND_RouterIface wan, wwan;
+    ZND_GetWanAddrs(&wan, &wwan);
+    ASSERT_EQ(2, wan.count);
+    EXPECT_STREQ("198.18.2.1", wan.addrs[0].ip);
+    EXPECT_EQ(inet_addr("255.255.255.0"), wan.addrs[0].mask);
+    EXPECT_STREQ("198.18.9.1", wan.addrs[1].ip);
+    EXPECT_EQ(inet_addr("255.255.0.0"), wan.addrs[1].mask);
+    EXPECT_EQ(0, wwan.count);
     ASSERT_TRUE(ZND_TestWriteFile("/etc/config/network", "config interface 'wan'\n\toption proto 'dhcp'\n"));
-    ZND_GetWanAddrs(wan, wwan);   // no ifname options at all
-    EXPECT_STREQ("", wan);
-    EXPECT_STREQ("", wwan);
+    ZND_GetWanAddrs(&wan, &wwan);   // no ifname options at all
+    EXPECT_EQ(0, wan.count);
+    EXPECT_EQ(0, wwan.count);
 }
 
 } // namespace

@@ -92,9 +92,10 @@ TEST_F(RouteList, BadItemsAreSkippedWithAnErrorLine)
 
 TEST_F(RouteList, NonStringItemIsReadAsItsJsonText)
 {
-    // A number has no colon and is refused; an object's JSON text has one and is taken as written.
+    // A number has no colon; an object's JSON text has one, but is no network either.
     EXPECT_EQ(0u, Login(R"({"code":0,"version":7,"gamelist":[{"gid":"757","sroute":[{"a":1}]}]})"));
-    EXPECT_EQ(1u, RouteCount(&s));
+    EXPECT_EQ(0u, RouteCount(&s));
+    EXPECT_TRUE(log.Has("[ZND_ERROR]  route item({ \"a\": 1 }) invalid, skipped  [line:"));
     EXPECT_STREQ("7", s.set.version);
 }
 

@@ -190,22 +190,29 @@ TEST(RouteItem, SplitsAddressAndMaskAtFirstColon)
     EXPECT_STREQ("255.0.0.0", e.mask);
     ASSERT_EQ(0, ZND_RouteEntryFromItem(&e, "1.2.3.4:  255.255.255.255"));
     EXPECT_STREQ("255.255.255.255", e.mask);
-    ASSERT_EQ(0, ZND_RouteEntryFromItem(&e, "a:b:c"));
-    EXPECT_STREQ("a", e.ip);
-    EXPECT_STREQ("b:c", e.mask);
 }
 
-TEST(RouteItem, RefusesWhatWouldBeHalfFilledOrOverrun)
+// Only a network the kernel takes as written, and never the default route; each item refused is
+// told in one line.
+TEST(RouteItem, RefusesWhatIsNoNetworkOrWouldBeOverrun)
 {
     ZND_RouteEntry e = MakeEntry("1.1.1.1", "255.255.255.255");
     const char *bad[] = {"10.0.0.0", ":255.0.0.0", "10.0.0.0:", "10.0.0.0:   ",
-                         "1234567890123456:255.0.0.0", "10.0.0.0:2555555555555555"};
+                         "1234567890123456:255.0.0.0", "10.0.0.0:2555555555555555", "a:b:c", "abc:def",
+                         "198.18.7.9:255.255.0.0", "1.2.3.4:255.0.255.0", "999.1.1.1:255.0.0.0",
+                         "0.0.0.0:0.0.0.0", "10.0.0.0:255.0.0.0x", "10.0.0:255.255.255.0"};
+    LogCapture log;
     for (const char *item : bad) {
         EXPECT_EQ(-1, ZND_RouteEntryFromItem(&e, item)) << item;
         EXPECT_STREQ("1.1.1.1", e.ip) << item;
         EXPECT_STREQ("255.255.255.255", e.mask) << item;
+        EXPECT_EQ(1u, log.Count(std::string("[ZND_ERROR]  route item(") + item + ") invalid, skipped  [line:")) << item;
     }
-    EXPECT_EQ(0, ZND_RouteEntryFromItem(&e, "123456789012345:255.255.255.255"));   // 15 characters fit
+    EXPECT_EQ(sizeof bad / sizeof bad[0], log.lines().size());
+    EXPECT_EQ(-1, ZND_RouteEntryFromItem(&e, ""));   // a trailing "|": nothing to tell
+    EXPECT_EQ(sizeof bad / sizeof bad[0], log.lines().size());
+    EXPECT_EQ(0, ZND_RouteEntryFromItem(&e, "255.255.255.255:255.255.255.255"));   // 15 characters fit
+    EXPECT_EQ(0, ZND_RouteEntryFromItem(&e, "128.0.0.0:128.0.0.0"));
 }
 
 } // namespace

@@ -115,14 +115,17 @@ TEST_F(KernelSync, RouteAlreadyThereCountsAsFailure)
     EXPECT_EQ(3u, TableRoutes(252).size());   // the new one still went in
 }
 
-// Other rules that mention the tables (or the words) are not the rules.
+// Other rules that mention the tables (or the words), or that have the rules' prefs, are not the rules.
 TEST_F(KernelSync, RulesAddedWhatOtherRulesMention)
 {
     WithGateway();
     WithTunnel("tun0");
     ASSERT_EQ(0, ZND_TestSh("ip rule add from 10.9.9.9 lookup login pref 500 && "
                             "ip rule add from 10.9.9.9 lookup traffic pref 501 && "
-                            "ip rule add fwmark 2 lookup 99 pref 100"));
+                            "ip rule add fwmark 2 lookup 99 pref 100 && "
+                            "ip rule add iif lo lookup login pref 99 && "
+                            "ip rule add lookup traffic pref 100 && "
+                            "ip rule add fwmark 2 lookup traffic pref 100"));
     ScopedSet s;
     EXPECT_EQ(0u, ZND_AddAllLoginRouteToKernel(&client, &s));
     EXPECT_EQ(0u, ZND_AddAllTrafficRouteToKernel(&client, &s));

@@ -279,9 +279,9 @@ TEST_F(RouteShell, RulesAddedOnlyWhenNotThere)
     shell.On("grep -q", FakeShell::Exit(1));
     ZND_LoginRouteRuleInit();
     ZND_TrafficRouteRuleInit();
-    std::vector<std::string> want = {"ip rule list | grep -qE '^99:.*[[:space:]]lookup login([[:space:]]|$)'",
+    std::vector<std::string> want = {"ip rule list | grep -qxE '99:[[:space:]]+from all lookup login[[:space:]]*'",
                                      "ip rule add from all lookup login pref 99",
-                                     "ip rule list | grep -qE '^100:.*[[:space:]]lookup traffic([[:space:]]|$)'",
+                                     "ip rule list | grep -qxE '100:[[:space:]]+from all fwmark 0x1 lookup traffic[[:space:]]*'",
                                      "ip rule add fwmark 1 table traffic pref 100"};
     EXPECT_EQ(want, shell.commands());
 

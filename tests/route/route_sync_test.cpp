@@ -56,8 +56,9 @@ TEST_F(Sync, AddAllLoginSendsEverySetEntryInWalkOrderViaGateway)
         ASSERT_EQ(44u, r.size());
         EXPECT_EQ((Bytes{192, 168, 1, 1}), Bytes(r.begin() + 40, r.end()));
     }
-    // Gateway first, then the rule, once per operation.
-    std::vector<std::string> cmds = {"ip route", "ip rule list | grep -qE '^99:.*[[:space:]]lookup login([[:space:]]|$)'",
+    // Gateway and the router's networks first, then the rule, once per operation.
+    std::vector<std::string> cmds = {"ip route", "ip route",
+                                     "ip rule list | grep -qxE '99:[[:space:]]+from all lookup login[[:space:]]*'",
                                      "ip rule add from all lookup login pref 99"};
     EXPECT_EQ(cmds, shell.commands());
 }
@@ -129,8 +130,38 @@ TEST_F(Sync, AddAllTrafficUsesTheTunnelIndex)
     EXPECT_EQ(1u, oif);
     EXPECT_EQ(253, talk.requests[1][22]);
     EXPECT_TRUE(shell.Ran("ip rule add fwmark 1 table traffic pref 100"));
-    EXPECT_FALSE(shell.Ran("ip route"));   // no gateway needed
     EXPECT_TRUE(log.Has("[ZND_ERROR]  traffic route table add failed!  [line:"));
+}
+
+// Whatever a list says, no route goes over a network the router is on: one that covers it, or one
+// that lies in it. Device routes of the main table are those networks; routes via a gateway are not.
+TEST_F(Sync, RoutesOverTheRoutersNetworksAreSkipped)
+{
+    shell.On("ip route", 0,
+             "default via 10.1.2.1 dev eth1 proto static\n"
+             "10.1.2.0/24 dev eth1 proto kernel scope link src 10.1.2.3\n"
+             "10.9.0.0/16 via 10.1.2.1 dev eth1\n"
+             "192.168.1.0/24 dev br-lan proto kernel scope link src 192.168.1.1 linkdown\n");
+    strcpy(client.accTun, "lo");
+    ScopedSet s, none;
+    s.Add("192.168.1.0", "255.255.255.0");
+    s.Add("192.168.0.0", "255.255.0.0");
+    s.Add("10.1.2.128", "255.255.255.128");
+    s.Add("10.9.0.0", "255.255.0.0");
+    s.Add("1.2.3.4", "255.255.255.255");
+    EXPECT_EQ(0u, ZND_AddAllLoginRouteToKernel(&client, &s));
+    EXPECT_EQ((std::vector<std::string>{"add 1.2.3.4/32", "add 10.9.0.0/16"}), Summary(talk));
+    EXPECT_EQ(3u, log.Count("[ZND_ERROR]  route("));
+    EXPECT_TRUE(log.Has("[ZND_ERROR]  route(192.168.0.0/255.255.0.0) overlaps router network(192.168.1.0/24), skipped"));
+    EXPECT_TRUE(log.Has("route(10.1.2.128/255.255.255.128) overlaps router network(10.1.2.0/24), skipped"));
+    talk.requests.clear();
+    EXPECT_EQ(0u, ZND_AddAllTrafficRouteToKernel(&client, &s));
+    EXPECT_EQ((std::vector<std::string>{"add 1.2.3.4/32", "add 10.9.0.0/16"}), Summary(talk));
+    talk.requests.clear();
+    log.Clear();
+    EXPECT_EQ(0u, ZND_DelNotUsedLoginRouteFromKernel(&none, &s));   // never added, so not deleted
+    EXPECT_EQ((std::vector<std::string>{"del 1.2.3.4/32", "del 10.9.0.0/16"}), Summary(talk));
+    EXPECT_FALSE(log.Has("overlaps"));
 }
 
 TEST_F(Sync, MissingTunnelDeviceStopsBeforeAnything)

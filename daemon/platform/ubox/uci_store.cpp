@@ -136,6 +136,26 @@ int ZND_UciGet(const char *address, std::string *value)
     return ZND_UCI_COMPLETE;
 }
 
+int ZND_UciGetValues(const char *address, std::vector<std::string> *values)
+{
+    UciContext uci;
+    std::string text;
+    struct uci_ptr ptr = {};
+    if (!uci.Lookup(address, &text, &ptr))
+        return ZND_UCI_LOOKUP_FAILED;
+    if (!(ptr.flags & uci_ptr::UCI_LOOKUP_COMPLETE) || !ptr.o)
+        return ZND_UCI_INCOMPLETE;
+    values->clear();
+    if (ptr.o->type == UCI_TYPE_STRING) {
+        values->push_back(ptr.o->v.string);
+        return ZND_UCI_COMPLETE;
+    }
+    struct uci_element *e;
+    uci_foreach_element(&ptr.o->v.list, e)
+        values->push_back(e->name);
+    return ZND_UCI_COMPLETE;
+}
+
 int ZND_UciSet(const char *address, const char *value)
 {
     UciContext uci;
