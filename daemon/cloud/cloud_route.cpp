@@ -12,6 +12,8 @@
 #include "core/result.h"
 
 #define ZND_ROUTE_ITEM_MAX 63
+// Routes taken from one game list: each costs memory here and a route in the kernel.
+#define ZND_CLOUD_ROUTE_MAX 32768
 
 namespace {
 
@@ -24,8 +26,9 @@ bool is_our_game(const xmlNode *game)
 }
 
 // Adds every well-formed item; empty items, items without ":" and texts that do not fit a route
-// entry are skipped rather than stored half-filled.
-void add_route_items(const std::string &list, ZND_RouteHash *set)
+// entry are skipped rather than stored half-filled. *taken counts the items added up to the limit,
+// *left_out those beyond it.
+void add_route_items(const std::string &list, ZND_RouteHash *set, size_t *taken, size_t *left_out)
 {
     size_t start = 0;
     while (start <= list.size()) {
@@ -39,8 +42,12 @@ void add_route_items(const std::string &list, ZND_RouteHash *set)
         std::string item = list.substr(first, end - first).substr(0, ZND_ROUTE_ITEM_MAX);
         ZND_RouteEntry e;
         memset(&e, 0, sizeof e);
-        if (ZND_RouteEntryFromItem(&e, item.c_str()) == 0) {
+        bool valid = ZND_RouteEntryFromItem(&e, item.c_str()) == 0;
+        if (valid && *taken >= ZND_CLOUD_ROUTE_MAX) {
+            ++*left_out;
+        } else if (valid) {
             ZND_RouteHashAdd(set, &e);
+            ++*taken;
             ZND_DBG("=========ip/mask: %s/%s===========", e.ip, e.mask);
         }
         start = end + 1;
@@ -49,6 +56,7 @@ void add_route_items(const std::string &list, ZND_RouteHash *set)
 
 void read_game(const xmlNode *game, ZND_RouteHash *set)
 {
+    size_t taken = 0, left_out = 0;
     for (const xmlNode *c = game->children; c; c = c->next) {
         if (c->type != XML_ELEMENT_NODE)
             continue;
@@ -56,8 +64,10 @@ void read_game(const xmlNode *game, ZND_RouteHash *set)
         if (!text.empty())
             ZND_DBG("======key : %s, value : %s==========", reinterpret_cast<const char *>(c->name), text.c_str());
         if (ZND_XmlIsElement(c, "gsroute"))
-            add_route_items(text, set);
+            add_route_items(text, set, &taken, &left_out);
     }
+    if (left_out > 0)
+        ZND_ERROR("game list: %zu routes taken, %zu beyond them left out", taken, left_out);
 }
 
 uint32_t fetch_attempt(ClientRecord *client, const char *server, void *set)

@@ -39,6 +39,7 @@ uint32_t ZND_ClientFetchAndParse(ClientRecord *client, const char *server, const
 
 // One attempt for client against one server; returns a result code.
 typedef uint32_t (*ZND_CloudAttempt)(ClientRecord *client, const char *server, void *arg);
-// Tries the servers of g_znd.cloudServers in order until an attempt returns 0; otherwise the
-// result of the last attempt (2 when the list is empty).
+// Tries the servers of g_znd.cloudServers in order, from the one whose attempt returned 0 last and
+// round the list, until an attempt returns 0; otherwise the result of the last attempt (2 when the
+// list is empty).
 uint32_t ZND_CloudServerWalk(ZND_CloudAttempt attempt, ClientRecord *client, void *arg);

@@ -4,6 +4,8 @@
 #include <cstdint>
 
 #define ZND_NODE_TABLE_SIZE 10
+// A node id that matches no node: the node list never takes it.
+#define ZND_NODE_ID_NONE 0xFFFFFFFFu
 
 struct AccNodeServer {
     uint32_t id;            // 0 marks an empty entry

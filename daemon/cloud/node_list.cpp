@@ -44,13 +44,13 @@ void ZND_FillNodeCfgInfo(const _xmlNode *server, AccNodeServer *entry)
         if (text.empty())
             continue;
         if (ZND_XmlIsElement(c, "id"))
-            entry->id = ZND_DecimalU32(text.c_str());
+            entry->id = (uint32_t)ZND_DecimalInRange(text.c_str(), 0, ZND_NODE_ID_NONE - 1);
         else if (ZND_XmlIsElement(c, "serverip"))
             ZND_CopyCut(entry->cSvrIpv4, text.c_str());
         else if (ZND_XmlIsElement(c, "servername"))
             ZND_CopyCut(entry->cSvrName, text.c_str());
-        else if (ZND_XmlIsElement(c, "level"))
-            entry->level = (int8_t)ZND_DecimalInRange(text.c_str(), INT8_MIN, INT8_MAX);
+        else if (ZND_XmlIsElement(c, "level"))   // one that does not fit ranks worst, not as level 0
+            entry->level = (int8_t)ZND_DecimalBounded(text.c_str(), INT8_MIN, INT8_MAX, 0, INT8_MAX);
         else if (ZND_XmlIsElement(c, "openvport"))
             entry->ulOpenVpnPort = ZND_DecimalU32(text.c_str());
         else if (ZND_XmlIsElement(c, "servermemo"))
@@ -79,17 +79,21 @@ uint32_t ZND_ParseAccNodeDataOld(const char *xml, size_t len, AccNodeServer *tab
         xmlFreeDoc(doc);
         return ZND_ERR_NODE_CONFIG;
     }
-    int taken = 0;
+    int taken = 0, left_out = 0;
     for (const xmlNode *c = root->children; c; c = c->next) {
         if (!ZND_XmlIsElement(c, "server"))
             continue;
+        if (taken == ZND_NODE_TABLE_SIZE) {
+            left_out++;
+            continue;
+        }
         memset(&table[taken], 0, sizeof table[taken]);
         ZND_FillNodeCfgInfo(c, &table[taken]);
-        if (++taken == ZND_NODE_TABLE_SIZE) {
+        if (++taken == ZND_NODE_TABLE_SIZE)
             ZND_DBG("The storage space is full!");
-            break;
-        }
     }
+    if (left_out > 0)
+        ZND_INFO("node list: %d nodes taken, %d beyond them left out", taken, left_out);
     xmlFreeDoc(doc);
     log_table(table);
     return ZND_OK;

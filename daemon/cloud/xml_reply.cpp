@@ -1,16 +1,38 @@
 #include "cloud/xml_reply.h"
 
 #include <climits>
+#include <cstring>
 #include <libxml/parser.h>
 #include <libxml/tree.h>
 #include "core/log.h"
+
+namespace {
+
+// The document is built whole in memory, at well over a hundred bytes a node whatever the bytes
+// that make it: a reply of many tiny elements would take many times its size. Replies are refused
+// beyond this many tags, which is far more than a game list of thousands of games has.
+const size_t kTagsMax = 16384;
+
+size_t count_tags(const char *xml, size_t len)
+{
+    size_t n = 0;
+    for (const char *p = xml, *end = xml + len; (p = static_cast<const char *>(memchr(p, '<', (size_t)(end - p))));
+         p++)
+        n++;
+    return n;
+}
+
+} // namespace
 
 ZND_XmlReplyStatus ZND_XmlReadReply(const char *xml, size_t len, const char *root_name, _xmlDoc **doc,
                                     const _xmlNode **root)
 {
     *root = nullptr;
     *doc = nullptr;
-    if (xml && len <= (size_t)INT_MAX)
+    size_t tags = xml ? count_tags(xml, len) : 0;
+    if (tags > kTagsMax)
+        ZND_ERROR("reply of %zu tags is over the limit of %zu, not read", tags, kTagsMax);
+    else if (xml && len <= (size_t)INT_MAX)
         *doc = xmlReadMemory(xml, (int)len, nullptr, nullptr, XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
     if (!*doc) {
         ZND_ERROR("get parse xml memory failed!");

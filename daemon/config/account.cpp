@@ -14,17 +14,18 @@
 
 namespace {
 
-// The settings in the order they are read; the first that fails ends the reading.
+// The settings in the order they are read; the first that fails ends the reading. A number that
+// does not fit its field leaves the setting as it was: 0 would be a choice of its own.
 struct SettingField {
     const char *option;
     void (*apply)(ClientRecord *client, const char *text);
 };
 
 const SettingField kSettingFields[] = {
-    {"mode", [](ClientRecord *c, const char *t) { c->mode = ZND_DecimalU32(t); }},
-    {"node", [](ClientRecord *c, const char *t) { c->node = ZND_DecimalU32(t); }},
+    {"mode", [](ClientRecord *c, const char *t) { c->mode = ZND_DecimalU32Or(t, c->mode); }},
+    {"node", [](ClientRecord *c, const char *t) { c->node = ZND_DecimalU32Or(t, c->node); }},
     {"nodename", [](ClientRecord *c, const char *t) { ZND_CopyCut(c->nodename, t); }},
-    {"reconn", [](ClientRecord *c, const char *t) { c->reconn = ZND_DecimalU32(t); }},
+    {"reconn", [](ClientRecord *c, const char *t) { c->reconn = ZND_DecimalU32Or(t, c->reconn); }},
 };
 
 } // namespace

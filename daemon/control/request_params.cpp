@@ -36,10 +36,12 @@ uint32_t RPC_ParseAccStartParams(ClientRecord *client, ZND_Params params)
             return ZND_ERR_COMMON;
         }
     }
-    client->mode = ZND_DecimalU32(params[0]);
-    client->node = ZND_DecimalU32(params[1]);
+    // A number that does not fit reads as no valid choice: a mode that is refused, a node id that
+    // matches no node (the name decides), reconnection on; never 0, which is a choice of its own.
+    client->mode = ZND_DecimalU32Or(params[0], UINT32_MAX);
+    client->node = ZND_DecimalU32Or(params[1], ZND_NODE_ID_NONE);
     ZND_CopyCut(client->nodename, params[2]);
-    client->reconn = ZND_DecimalU32(params[3]);
+    client->reconn = ZND_DecimalU32Or(params[3], UINT32_MAX);
     return ZND_OK;
 }
 

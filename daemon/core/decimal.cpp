@@ -3,7 +3,7 @@
 #include <cerrno>
 #include <cstdlib>
 
-int64_t ZND_DecimalInRange(const char *text, int64_t min, int64_t max, int64_t fallback)
+int64_t ZND_DecimalBounded(const char *text, int64_t min, int64_t max, int64_t fallback, int64_t outside)
 {
     if (!text)
         return fallback;
@@ -11,7 +11,9 @@ int64_t ZND_DecimalInRange(const char *text, int64_t min, int64_t max, int64_t f
     errno = 0;
     char *end = nullptr;
     long long v = strtoll(text, &end, 10);
-    bool fits = end != text && errno != ERANGE && v >= min && v <= max;
+    bool range = errno == ERANGE;
     errno = saved;
-    return fits ? (int64_t)v : fallback;
+    if (end == text)
+        return fallback;
+    return !range && v >= min && v <= max ? (int64_t)v : outside;
 }

@@ -98,6 +98,18 @@ TEST_F(RouteParse, MalformedItemsAreSkippedNotHalfStored)
     EXPECT_EQ((std::set<std::string>{"10.4.0.0/255.255.0.0", "10.6.0.0/255.255.0.0"}), RouteSetItems(set));
 }
 
+TEST_F(RouteParse, RoutesBeyondTheLimitAreLeftOut)
+{
+    LogCapture log;
+    std::string list;
+    for (int i = 0; i < 40000; i++)
+        list += "10." + std::to_string(i / 256) + "." + std::to_string(i % 256) + ".0:255.255.255.0|";
+    ASSERT_EQ(ZND_OK, Parse("<games><game><gid>757</gid><gsroute>" + list + "</gsroute><gsroute>" + list +
+                            "</gsroute></game></games>"));
+    EXPECT_EQ(32768u, Count());
+    EXPECT_EQ(1u, log.Count("game list: 32768 routes taken, 47232 beyond them left out"));
+}
+
 TEST_F(RouteParse, EntitiesAreNotExpanded)
 {
     // An internal entity must not be able to inject routes (or blow up memory).

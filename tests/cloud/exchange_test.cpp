@@ -72,7 +72,7 @@ TEST_F(Exchange, CommandLinesOfBothForms)
     EXPECT_EQ("curl -s -m 10 --retry 3 --retry-max-time 3 -K - -d 'mad=00:11:22:33:44:55&gid=757' "
               "'srv/api/forceoffline' -o '/var/run/tmpServerReply'",
               shell.commands()[1]);
-    EXPECT_EQ("user = \"alice:s3cret\"\n", shell.InputOf("/api/forceoffline"));
+    EXPECT_EQ("user = \"alice:s3cret\"\nmax-filesize = 262144\n", shell.InputOf("/api/forceoffline"));
     EXPECT_TRUE(log.Has("talk to server cmd: curl -s -m 10 --retry 3 --retry-max-time 3 -u 'alice:***' "
                         "-d 'mad=00:11:22:33:44:55&gid=757' 'srv/api/forceoffline' -o '/var/run/tmpServerReply'"));
     EXPECT_FALSE(log.Has("s3cret"));
@@ -85,7 +85,11 @@ TEST_F(Exchange, CommandLinesOfBothForms)
     EXPECT_EQ(std::string("curl -s -m 10 --retry 3 --retry-max-time 3 -K - -d 'token=") + kToken +
                   "&gid=757' 'srv/api/softlogin' -o '/var/run/tmpServerReply'",
               shell.commands().back());
-    EXPECT_EQ("user = \"alice:s3cret\"\n", shell.InputOf("/api/softlogin"));
+    EXPECT_EQ("user = \"alice:s3cret\"\nmax-filesize = 262144\n", shell.InputOf("/api/softlogin"));
+    Reply("srv", "/api/gamelist", "<games/>");
+    ASSERT_EQ(ZND_OK, ZND_ClientTalkToServerOld(&client, "srv", "/api/gamelist", &raw, &len));
+    free(raw);
+    EXPECT_EQ("user = \"alice:s3cret\"\nmax-filesize = 4194304\n", shell.InputOf("/api/gamelist"));
 }
 
 TEST_F(Exchange, RawReplyIsHandedOverWithTerminatingZero)
@@ -116,6 +120,20 @@ TEST_F(Exchange, RawFailuresGiveNoBuffer)
     EXPECT_EQ(ZND_ERR_OPEN_FILE, ZND_ClientTalkToServerOld(&client, "srv", "/api/softlogin", &raw, &len));
     EXPECT_TRUE(log.Has("open /var/run/tmpServerReply file failed!"));
     EXPECT_EQ(nullptr, raw);
+
+    // A reply whose size was not announced gets past curl's limit: it is not read.
+    Reply("srv", "/api/cfgcontrol", std::string(262145, 'x'));
+    EXPECT_EQ(ZND_ERR_COMMON, ZND_ClientTalkToServerOld(&client, "srv", "/api/cfgcontrol", &raw, &len));
+    EXPECT_TRUE(log.Has("server reply of 262145 bytes is over the limit of 262144, not read"));
+    EXPECT_EQ(nullptr, raw);
+    Reply("srv", "/api/forceoffline", "{\"code\": 0, \"pad\": \"" + std::string(262144, 'x') + "\"}");
+    json_object *obj = reinterpret_cast<json_object *>(1);
+    EXPECT_EQ(ZND_ERR_OPEN_FILE, ZND_ClientTalkToServer(&client, "srv", "/api/forceoffline", &obj));
+    EXPECT_EQ(nullptr, obj);
+    Reply("srv", "/api/gamelist", std::string(262145, 'x'));
+    EXPECT_EQ(ZND_OK, ZND_ClientTalkToServerOld(&client, "srv", "/api/gamelist", &raw, &len));
+    EXPECT_EQ(262145u, len);
+    free(raw);
 }
 
 TEST_F(Exchange, NetworkErrorIsElevenWithKeyLog)
@@ -128,6 +146,19 @@ TEST_F(Exchange, NetworkErrorIsElevenWithKeyLog)
     EXPECT_TRUE(log.Has("tolk server cmd(curl -s -m 10 --retry 3 --retry-max-time 3 -u 'alice:***'"));
     EXPECT_FALSE(log.Has("s3cret"));
     EXPECT_EQ(1u, KeyLogCount("]: connect to server failed, network error, code: 11\n"));
+    EXPECT_TRUE(log.Has("[ZND_ERROR]  server srv: curl exit 6: server name not resolved  [line:"));
+
+    // A certificate that does not verify says so, with the same result.
+    Reply("https://srv", "/api/softlogin", "", 60, false);
+    char *raw = nullptr;
+    size_t len = 0;
+    EXPECT_EQ(ZND_ERR_SERVER_NETWORK, ZND_ClientTalkToServerOld(&client, "https://srv", "/api/softlogin", &raw, &len));
+    EXPECT_TRUE(log.Has("server https://srv: curl exit 60: server certificate not verified (unknown CA, expired or "
+                        "not for this name)"));
+    Reply("https://srv", "/api/softlogin", "", 51, false);
+    EXPECT_EQ(ZND_ERR_SERVER_NETWORK, ZND_ClientTalkToServerOld(&client, "https://srv", "/api/softlogin", &raw, &len));
+    EXPECT_TRUE(log.Has("curl exit 51: server certificate not for this name"));
+    EXPECT_EQ(3u, KeyLogCount("]: connect to server failed, network error, code: 11\n"));
 }
 
 TEST_F(Exchange, JsonRepliesMapToResults)
@@ -187,6 +218,31 @@ TEST_F(Exchange, LoginRefusedByFirstAcceptedBySecond)
     EXPECT_STREQ("", client.ucPbNetIp);
 }
 
+// A server that is down costs its time-out once, not on every request that follows.
+TEST_F(Exchange, WalkStartsAtTheServerThatAnsweredLast)
+{
+    Reply(ZND_CLOUD_PRIMARY, "/api/softlogin", "", 28, false);
+    Reply(ZND_CLOUD_SECONDARY, "/api/softlogin", "N");
+    Reply(ZND_CLOUD_FALLBACK, "/api/softlogin", "Y|x");
+    ASSERT_EQ(ZND_OK, ZND_UserLogin(&client, nullptr));
+    Reply(ZND_CLOUD_FALLBACK, "/api/forceoffline", "{\"code\": 0}");
+    ASSERT_EQ(ZND_OK, ZND_UserForceOfflineAccTunnel(&client, nullptr));
+    std::vector<std::string> runs = shell.Matching("/api/forceoffline");
+    ASSERT_EQ(1u, runs.size());
+    EXPECT_NE(std::string::npos, runs[0].find("'" ZND_CLOUD_FALLBACK "/api/forceoffline'"));
+
+    // Round the list from there.
+    Reply(ZND_CLOUD_FALLBACK, "/api/softlogin", "", 28, false);
+    Reply(ZND_CLOUD_SECONDARY, "/api/softlogin", "Y|x");
+    shell.Clear();
+    ASSERT_EQ(ZND_OK, ZND_UserLogin(&client, nullptr));
+    runs = shell.Matching("/api/softlogin");
+    ASSERT_EQ(3u, runs.size());
+    EXPECT_NE(std::string::npos, runs[0].find("'" ZND_CLOUD_FALLBACK "/api/softlogin'"));
+    EXPECT_NE(std::string::npos, runs[1].find("'" ZND_CLOUD_PRIMARY "/api/softlogin'"));
+    EXPECT_NE(std::string::npos, runs[2].find("'" ZND_CLOUD_SECONDARY "/api/softlogin'"));
+}
+
 TEST_F(Exchange, ForceOfflineStopsAtFirstSuccess)
 {
     client.ucAccTunState = 1;
@@ -196,10 +252,11 @@ TEST_F(Exchange, ForceOfflineStopsAtFirstSuccess)
     EXPECT_EQ(0, client.ucAccTunState);
     EXPECT_EQ(0u, shell.Count(ZND_CLOUD_FALLBACK));
 
+    // From the secondary, which answered last, round to the primary: its result is the last.
     client.ucAccTunState = 1;
     Reply(ZND_CLOUD_SECONDARY, "/api/forceoffline", "{\"code\": 1}");
     Reply(ZND_CLOUD_FALLBACK, "/api/forceoffline", "{\"code\": 2}");
-    EXPECT_EQ(ZND_ERR_MAC_USED, ZND_UserForceOfflineAccTunnel(&client, nullptr));
+    EXPECT_EQ(ZND_ERR_USER_ACCOUNT, ZND_UserForceOfflineAccTunnel(&client, nullptr));
     EXPECT_EQ(1, client.ucAccTunState);
 }
 
@@ -274,11 +331,12 @@ TEST(ExchangeShell, HostileValuesReachCurlAsSingleArguments)
                                              "-",     "-d", std::string("token=") + kToken + "&gid=757",
                                              "cfg.example/api/softlogin", "-o", ZND_PATH_SERVER_REPLY};
             EXPECT_EQ(want, argv) << user << " / " << pass;
-            // curl's configuration on its standard input is one line whatever the values hold,
-            // so that nothing in them can add an option of its own.
+            // curl's configuration on its standard input is the user line and the size limit,
+            // whatever the values hold, so that nothing in them can add an option of its own.
             std::string config = ZND_TestReadFile(kStdinDump);
-            EXPECT_EQ(config.size() - 1, config.find('\n')) << config;
+            size_t eol = config.find('\n');
             EXPECT_EQ(0u, config.rfind("user = \"", 0)) << config;
+            EXPECT_EQ("max-filesize = 262144\n", config.substr(eol + 1)) << config;
             EXPECT_FALSE(ZND_TestFileExists("/tmp/pwned")) << user << " / " << pass;
             // The log shows the user (a line break escaped) but never the password.
             std::string shown = std::string("-u '") + ZND_LogEscape(ZND_ShellEscapeSingle(user).c_str()) + ":***'";

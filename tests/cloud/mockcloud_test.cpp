@@ -191,10 +191,19 @@ TEST_F(MockCloudTest, FailoverToSecondAndThirdServer)
     EXPECT_EQ((std::vector<std::string>{"127.0.0.3:80", MockCloud::FallbackAddr() + ":80"}),
               ServersAsked("/api/softlogin"));
 
-    // Secondary now answers: the walk ends there.
+    // The next walk starts at the server that answered last, and goes round the list from there.
     mock.SetScenario(Scenario());
     ASSERT_EQ(ZND_OK, ZND_UserForceOfflineAccTunnel(&client, nullptr));
-    EXPECT_EQ((std::vector<std::string>{"127.0.0.3:80"}), ServersAsked("/api/forceoffline"));
+    EXPECT_EQ((std::vector<std::string>{MockCloud::FallbackAddr() + ":80"}), ServersAsked("/api/forceoffline"));
+    mock.SetScenario(Scenario(R"({"127.0.0.3": {"mode": "refuse"}})"));
+    ASSERT_EQ(ZND_OK, ZND_UserLogin(&client, nullptr));
+    EXPECT_EQ(1u, KeyLogCount("connect to server failed, network error, code: 11"));
+    mock.SetScenario(Scenario(R"({")" + MockCloud::FallbackAddr() + R"(": {"mode": "refuse"}})"));
+    ASSERT_EQ(ZND_OK, ZND_UserLogin(&client, nullptr));
+    EXPECT_EQ((std::vector<std::string>{"127.0.0.3:80", MockCloud::FallbackAddr() + ":80",
+                                        MockCloud::FallbackAddr() + ":80", MockCloud::FallbackAddr() + ":80",
+                                        "127.0.0.3:80"}),
+              ServersAsked("/api/softlogin"));
     EXPECT_EQ(2u, KeyLogCount("connect to server failed, network error, code: 11"));
 }
 
@@ -288,6 +297,14 @@ TEST_F(MockCloudTest, SlowServerTimesOutAndTheNextAnswers)
     // curl gave up before the answer came (else the first server would have answered, late).
     EXPECT_EQ(1u, KeyLogCount("connect to server failed, network error, code: 11"));
     EXPECT_EQ((std::vector<std::string>{"127.0.0.2:80", "127.0.0.3:80"}), ServersAsked("/api/softlogin"));
+
+    // The requests of the rest of a Login do not wait for the slow server again.
+    t0 = std::chrono::steady_clock::now();
+    ASSERT_EQ(ZND_OK, ZND_GetAccNodes(&client, g_znd.nodes));
+    ASSERT_EQ(ZND_OK, ZND_GetCloudLoginRoute(&client, &routes));
+    EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count(), 9.0);
+    EXPECT_EQ((std::vector<std::string>{"127.0.0.3:80"}), ServersAsked("/api/cfgcontrol"));
+    EXPECT_EQ((std::vector<std::string>{"127.0.0.3:80"}), ServersAsked("/api/gamelist"));
 }
 
 } // namespace

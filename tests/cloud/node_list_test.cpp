@@ -51,7 +51,7 @@ TEST_F(NodeList, ThreeServersFillThreeEntries)
     EXPECT_EQ(0, table[0].update);
     EXPECT_EQ(1, table[1].update);
     EXPECT_EQ(-2, table[1].level);
-    EXPECT_EQ(0, table[2].level);   // 300 does not fit the 8-bit level: invalid, not 44
+    EXPECT_EQ(127, table[2].level);   // 300 does not fit the 8-bit level: the worst, not 44 nor 0
     for (int i = 3; i < ZND_NODE_TABLE_SIZE; i++)
         EXPECT_EQ(0u, table[i].id) << i;
     EXPECT_TRUE(log.Has("[id:7, serverip:198.51.100.7, servername:tokyo & osaka, level:3, openvport:1194, "
@@ -92,7 +92,7 @@ TEST_F(NodeList, NumbersThatDoNotFitAreInvalid)
     EXPECT_EQ(0u, table[1].id);
     EXPECT_EQ(0u, table[1].ulOpenVpnPort);
     EXPECT_EQ(0u, table[1].protocal);
-    EXPECT_EQ(0, table[1].level);
+    EXPECT_EQ(127, table[1].level);
     EXPECT_EQ(4294967295u, table[2].ulOpenVpnPort);   // the largest that fits
     EXPECT_EQ(-128, table[2].level);
 }
@@ -126,7 +126,24 @@ TEST_F(NodeList, TenAndTwelveServers)
         EXPECT_EQ(1u, log.Count("The storage space is full!")) << total;
         EXPECT_EQ(10u, table[9].id);
         EXPECT_STREQ("node-10", table[9].cSvrName);
+        EXPECT_EQ(total == 12, log.Has("node list: 10 nodes taken, 2 beyond them left out")) << total;
     }
+}
+
+// Each tag costs a node of the document in memory, whatever its bytes: a reply of many tiny
+// elements is refused before it is built.
+TEST_F(NodeList, ReplyOfTooManyTagsIsNotBuilt)
+{
+    LogCapture log;
+    std::string many;
+    for (int i = 0; i < 16384 - 10; i++)   // the rest are those of the list and its one server
+        many += "<x/>";
+    ASSERT_EQ(ZND_OK, Parse("<servers>" + many + server_xml(1) + "</servers>"));
+    EXPECT_EQ(1u, table[0].id);
+    memset(table, 0, sizeof table);
+    EXPECT_EQ(ZND_ERR_COMMON, Parse("<servers><x/>" + many + server_xml(1) + "</servers>"));
+    EXPECT_TRUE(log.Has("reply of 16385 tags is over the limit of 16384, not read"));
+    EXPECT_EQ(0u, table[0].id);
 }
 
 TEST_F(NodeList, ServerWithoutIdLeavesEmptyEntry)

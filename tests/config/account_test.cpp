@@ -119,15 +119,23 @@ TEST_F(AccountTest, SettingsTextThatIsNotANumberGivesZero)
     client_.node = 8;
     EXPECT_EQ(ZND_OK, CFGI_ReadUserAccSetting(&client_));
     EXPECT_EQ(0u, client_.mode);
-    EXPECT_EQ(0u, client_.node);   // beyond 32 bits
+    EXPECT_EQ(8u, client_.node);   // beyond 32 bits: kept, not the best node
     EXPECT_EQ(12u, client_.reconn);
     EXPECT_EQ(std::string(63, 'x'), client_.nodename);   // the 64-byte read buffer decides
 
-    // A negative number does not fit either: it is invalid, not wrapped to 4294967295.
-    UserInfo("\toption mode '-1'\n\toption node '4294967295'\n\toption nodename 'n'\n\toption reconn '-0'\n");
+    // A negative number does not fit either: not wrapped to 4294967295, nor 0 (automatic mode,
+    // reconnection off); the setting keeps its value.
+    UserInfo("\toption mode '-1'\n\toption node '4294967295'\n\toption nodename 'n'\n\toption reconn '-1'\n");
+    client_.mode = 2;
+    client_.reconn = 1;
+    EXPECT_EQ(ZND_OK, CFGI_ReadUserAccSetting(&client_));
+    EXPECT_EQ(2u, client_.mode);
+    EXPECT_EQ(4294967295u, client_.node);
+    EXPECT_EQ(1u, client_.reconn);
+    UserInfo("\toption mode '0'\n\toption node '-0'\n\toption nodename 'n'\n\toption reconn '0'\n");
     EXPECT_EQ(ZND_OK, CFGI_ReadUserAccSetting(&client_));
     EXPECT_EQ(0u, client_.mode);
-    EXPECT_EQ(4294967295u, client_.node);
+    EXPECT_EQ(0u, client_.node);
     EXPECT_EQ(0u, client_.reconn);
 }
 

@@ -71,7 +71,7 @@ TEST_F(Actions, LoginWithNodeListEndsInLoginOkAndTakesTheCloudLoginRoutes)
 
     std::vector<std::string> curls = sh.Matching("curl ");
     ASSERT_EQ(3u, curls.size());
-    EXPECT_EQ("user = \"alice:secret\"\n", sh.InputOf("/api/softlogin"));
+    EXPECT_EQ("user = \"alice:secret\"\nmax-filesize = 262144\n", sh.InputOf("/api/softlogin"));
     EXPECT_NE(std::string::npos, curls[0].find("/api/softlogin"));
     EXPECT_NE(std::string::npos, curls[1].find("/api/cfgcontrol"));
     EXPECT_NE(std::string::npos, curls[2].find("/api/gamelist"));
@@ -249,13 +249,23 @@ TEST_F(Actions, AccStartParameters)
     EXPECT_EQ(0u, g_znd.client.reconn);
     EXPECT_EQ(std::string(64, 'n'), g_znd.client.nodename);
 
-    // Numbers that do not fit are invalid as the settings loader reads them, not wrapped: mode
-    // 4294967297 is not OpenVPN.
+    // Numbers that do not fit are no valid choice, neither wrapped nor 0: mode -1 is not
+    // automatic mode (nor 4294967297 OpenVPN) but refused; node -1 is not the best node, so the name
+    // decides; reconnection -1 is on.
     ASSERT_EQ(ZND_OK, Send(ZND_EVT_ACC_STOP, {}));
-    EXPECT_EQ(ZND_OK, Send(ZND_EVT_ACC_START, {"4294967297", "-1", "n", "4294967296"}));
-    EXPECT_EQ(0u, g_znd.client.mode);
-    EXPECT_EQ(0u, g_znd.client.node);
-    EXPECT_EQ(0u, g_znd.client.reconn);
+    EXPECT_EQ(ZND_ERR_COMMON, Send(ZND_EVT_ACC_START, {"-1", "8", "osaka", "1"}));
+    EXPECT_TRUE(log.Has("[ZND_ERROR]  error acc mode!  [line:"));
+    EXPECT_EQ(ZND_ERR_COMMON, Send(ZND_EVT_ACC_START, {"4294967297", "8", "osaka", "1"}));
+    EXPECT_EQ(ZND_STATE_LOGIN_OK, ZND_GetState());
+    sh.Clear();
+    EXPECT_EQ(ZND_OK, Send(ZND_EVT_ACC_START, {"1", "-1", "osaka", "-1"}));
+    EXPECT_NE(std::string::npos, ZND_TestReadFile("/etc/config/openvpn").find("198.51.100.8 1194"))
+        << "osaka, not the best node tokyo";
+    EXPECT_NE(0u, g_znd.client.reconn);
+    ASSERT_EQ(ZND_OK, Send(ZND_EVT_ACC_STOP, {}));
+    EXPECT_EQ(ZND_OK, Send(ZND_EVT_ACC_START, {"1", "4294967296", "seoul", "4294967296"}));
+    EXPECT_NE(std::string::npos, ZND_TestReadFile("/etc/config/openvpn").find("198.51.100.9 1194"));
+    EXPECT_NE(0u, g_znd.client.reconn);
 }
 
 TEST_F(Actions, FailedAccStartLeavesLoginOkWithAccFail)

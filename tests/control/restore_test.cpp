@@ -108,7 +108,7 @@ TEST_F(Restore, SavedLoginOkLogsInAgain)
     EXPECT_EQ(ZND_EVT_LOGIN, ZND_GetLastEvent());
     std::vector<std::string> curls = sh.Matching("curl ");
     ASSERT_EQ(3u, curls.size());
-    EXPECT_EQ("user = \"alice:secret\"\n", sh.InputOf("/api/softlogin"));
+    EXPECT_EQ("user = \"alice:secret\"\nmax-filesize = 262144\n", sh.InputOf("/api/softlogin"));
     EXPECT_NE(std::string::npos, curls[0].find("/api/softlogin"));
     EXPECT_NE(std::string::npos, curls[1].find("/api/gamelist")) << "login routes come right after the login";
     EXPECT_NE(std::string::npos, curls[2].find("/api/cfgcontrol"));
