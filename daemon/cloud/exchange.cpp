@@ -4,6 +4,7 @@
 // with every quote in it escaped.
 #include "cloud/exchange.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -42,6 +43,7 @@ const char *curl_failure(int code)
     case 6: return "server name not resolved";
     case 7: return "server not reachable";
     case 18: case 56: return "reply cut off";
+    case 23: return "reply not written to " ZND_PATH_SERVER_REPLY " (file system full or not writable)";
     case 28: return "no answer in time";
     case 35: return "TLS handshake failed";
     case 51: return "server certificate not for this name";
@@ -52,6 +54,17 @@ const char *curl_failure(int code)
     case 127: return "curl not found";
     default: return "see curl's exit status";
     }
+}
+
+// Why curl's reply file cannot be read, when it is missing or empty; on a router it lives in
+// RAM, and a full /var leaves no reply where the network was fine.
+void log_reply_file_cause()
+{
+    struct stat st;
+    if (stat(ZND_PATH_SERVER_REPLY, &st) != 0)
+        ZND_ERROR("reply file %s: %s", ZND_PATH_SERVER_REPLY, strerror(errno));
+    else if (st.st_size == 0)
+        ZND_ERROR("reply file %s: empty", ZND_PATH_SERVER_REPLY);
 }
 
 // The curl command line of one request around the option that carries the credentials. Every
@@ -124,6 +137,7 @@ uint32_t read_reply_file(size_t max_size, char **reply, size_t *len)
     FILE *fp = fopen(ZND_PATH_SERVER_REPLY, "rb");
     if (!fp) {
         ZND_ERROR("open %s file failed!", ZND_PATH_SERVER_REPLY);
+        log_reply_file_cause();
         return ZND_ERR_OPEN_FILE;
     }
     uint32_t rc = ZND_OK;
@@ -131,6 +145,7 @@ uint32_t read_reply_file(size_t max_size, char **reply, size_t *len)
     char *buf = nullptr;
     if (size <= 0) {
         ZND_ERROR("Get file size failed!");
+        log_reply_file_cause();
         rc = ZND_ERR_COMMON;
     } else if ((size_t)size > max_size) {
         // curl keeps to the limit only when the size is announced.
@@ -179,6 +194,8 @@ uint32_t ZND_ClientTalkToServer(ClientRecord *client, const char *server, const 
     json_object *obj = over ? nullptr : json_object_from_file(ZND_PATH_SERVER_REPLY);
     if (!obj) {
         ZND_ERROR("server response file %s parse failed!", ZND_PATH_SERVER_REPLY);
+        if (!over)
+            log_reply_file_cause();
         return ZND_ERR_OPEN_FILE;
     }
     rc = CFGI_JsonRespCodeVerify(obj);

@@ -1,12 +1,15 @@
 // Syslog lines, the debug switch, the key log and the shell runner entry of the daemon. The key
-// log is a short history of the important steps, one flushed line per entry.
+// log is a short history of the important steps, one whole line per entry or none.
 #include "core/log.h"
 
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <string>
+#include <sys/stat.h>
+#include <unistd.h>
 #include "core/context.h"
 #include "core/paths.h"
 #include "platform/shell.h"
@@ -64,6 +67,25 @@ void ZND_LogLineEscaped(int priority, const char *fmt, ...)
 
 #define ZND_KEYLOG_MSG_SIZE 1024
 
+namespace {
+
+// One write per entry, past the stream's buffer: on a full /tmp a cut entry is taken back, so
+// that the file holds whole lines only and the next entry starts a line of its own.
+void key_log_append(int fd, const char *entry, size_t len)
+{
+    struct stat st;
+    off_t start = fstat(fd, &st) == 0 ? st.st_size : -1;
+    ssize_t n = write(fd, entry, len);
+    if (n == (ssize_t)len)
+        return;
+    int err = n < 0 ? errno : ENOSPC;
+    if (n > 0 && (start < 0 || ftruncate(fd, start) != 0))
+        ZND_ERROR("key log %s: cut line not taken back", ZND_PATH_KEY_LOG);
+    ZND_ERROR("key log %s: line not written: %s", ZND_PATH_KEY_LOG, strerror(err));
+}
+
+} // namespace
+
 void ZND_KeyLogEscaped(const char *fmt, ...)
 {
     char msg[ZND_KEYLOG_MSG_SIZE];
@@ -90,8 +112,7 @@ void ZND_KeyLogEscaped(const char *fmt, ...)
             return;
         }
     }
-    fwrite(entry, 1, (size_t)len, g_znd.keyLogFile);
-    fflush(g_znd.keyLogFile);
+    key_log_append(fileno(g_znd.keyLogFile), entry, (size_t)len);
 }
 
 int ZND_IsDebugOn()

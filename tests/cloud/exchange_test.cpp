@@ -113,12 +113,14 @@ TEST_F(Exchange, RawFailuresGiveNoBuffer)
     Reply("srv", "/api/softlogin", "");
     EXPECT_EQ(ZND_ERR_COMMON, ZND_ClientTalkToServerOld(&client, "srv", "/api/softlogin", &raw, &len));
     EXPECT_TRUE(log.Has("Get file size failed!"));
+    EXPECT_TRUE(log.Has("reply file /var/run/tmpServerReply: empty"));
     EXPECT_EQ(nullptr, raw);
     EXPECT_EQ(0u, len);
 
     Reply("srv", "/api/softlogin", "", 0, false);   // curl left no file at all
     EXPECT_EQ(ZND_ERR_OPEN_FILE, ZND_ClientTalkToServerOld(&client, "srv", "/api/softlogin", &raw, &len));
     EXPECT_TRUE(log.Has("open /var/run/tmpServerReply file failed!"));
+    EXPECT_TRUE(log.Has("reply file /var/run/tmpServerReply: No such file or directory"));
     EXPECT_EQ(nullptr, raw);
 
     // A reply whose size was not announced gets past curl's limit: it is not read.
@@ -158,7 +160,12 @@ TEST_F(Exchange, NetworkErrorIsElevenWithKeyLog)
     Reply("https://srv", "/api/softlogin", "", 51, false);
     EXPECT_EQ(ZND_ERR_SERVER_NETWORK, ZND_ClientTalkToServerOld(&client, "https://srv", "/api/softlogin", &raw, &len));
     EXPECT_TRUE(log.Has("curl exit 51: server certificate not for this name"));
-    EXPECT_EQ(3u, KeyLogCount("]: connect to server failed, network error, code: 11\n"));
+    // A full /var: curl cannot write the reply; the result stays 11, the line names the file.
+    Reply("srv", "/api/softlogin", "", 23, false);
+    EXPECT_EQ(ZND_ERR_SERVER_NETWORK, ZND_ClientTalkToServerOld(&client, "srv", "/api/softlogin", &raw, &len));
+    EXPECT_TRUE(log.Has("server srv: curl exit 23: reply not written to /var/run/tmpServerReply (file system full "
+                        "or not writable)"));
+    EXPECT_EQ(4u, KeyLogCount("]: connect to server failed, network error, code: 11\n"));
 }
 
 TEST_F(Exchange, JsonRepliesMapToResults)

@@ -1,7 +1,10 @@
 // Log line format, the debug switch, the key log and the shell runner.
+#include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <gtest/gtest.h>
 #include <string>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include "core/context.h"
@@ -166,4 +169,22 @@ TEST_F(KeyLogTest, UnopenableFileCostsOneErrorLinePerCall)
     rmdir("/tmp/zunaro.log");
     ZND_KEYLOG("three");
     EXPECT_NE(std::string::npos, ZND_TestReadFile("/tmp/zunaro.log").find("]: three\n"));
+}
+
+// A full /tmp: the entry that does not fit is taken back whole, and the next one that fits starts
+// its own line.
+TEST_F(KeyLogTest, EntryCutByAFullFileSystemIsTakenBack)
+{
+    ASSERT_EQ(0, mount("full-tmp", "/tmp", "tmpfs", 0, "size=4k")) << strerror(errno);
+    LogCapture cap;
+    std::string msg(100, 'm');   // 129-byte entries: the 32nd of them is cut at 4096
+    for (int i = 0; i < 32; i++)
+        ZND_KEYLOG("%s", msg.c_str());
+    ZND_KEYLOG("logout");
+    std::string text = ZND_TestReadFile("/tmp/zunaro.log");
+    ZND_ContextReset();
+    umount("/tmp");
+    EXPECT_EQ(31u * 129 + 35, text.size());
+    EXPECT_EQ("]: logout\n", text.substr(text.size() - 10));
+    EXPECT_EQ(1u, cap.Count("key log /tmp/zunaro.log: line not written: No space left on device"));
 }

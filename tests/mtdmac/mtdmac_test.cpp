@@ -22,6 +22,7 @@ namespace {
 
 const char kDevice[] = "/dev/mtd2";
 const char kLog[] = "/tmp/mtdemu.log";
+const char kSaved[] = "/var/run/mtdmac-mtd2-block";
 const size_t kBlock = 65536;
 
 struct Outcome {
@@ -71,6 +72,7 @@ protected:
     {
         ASSERT_TRUE(PrivateDev()) << strerror(errno);
         unlink(kLog);
+        unlink(kSaved);
         unlink(kDevice);
         rmdir(kDevice);
         partition_ = RandomBytes(2 * kBlock, 5);
@@ -140,6 +142,7 @@ TEST_F(Mtdmac, WritesTheMacTwiceAndKeepsEveryOtherByte)
     ASSERT_EQ(want.size(), got.size());
     EXPECT_TRUE(want == got) << "first differing byte at " << std::mismatch(want.begin(), want.end(), got.begin()).first - want.begin();
     EXPECT_EQ("open rdwr sync\nread 65536 65536\nerase 0 65536\nwrite 65536 65536\n", Log());
+    EXPECT_FALSE(ZND_TestFileExists(kSaved));
 }
 
 TEST_F(Mtdmac, UpperAndLowerCaseDigitsGiveTheSameBytes)
@@ -246,15 +249,25 @@ TEST_F(Mtdmac, FailedWriteExitsFive)
 {
     for (const char *mode : {"fail", "short-then-fail", "zero"}) {
         ASSERT_TRUE(ZND_TestWriteFile(kDevice, partition_, 0600));
+        unlink(kSaved);
         Outcome o = Run({"001122AABBCC"}, {std::string("MTDEMU_WRITE=") + mode});
         EXPECT_EQ(5, o.code) << mode;
-        EXPECT_EQ("failed to write mtd2\nthe factory block could not be restored\n", o.err) << mode;
+        EXPECT_EQ("failed to write mtd2\nthe factory block could not be restored; it is saved in "
+                  "/var/run/mtdmac-mtd2-block\n", o.err) << mode;
+        EXPECT_TRUE(partition_.substr(0, kBlock) == ZND_TestReadFile(kSaved)) << mode;
         EXPECT_EQ("", o.out) << mode;
         // The driver left the block erased (beyond what was written); the next block is intact.
         std::string got = Device();
         EXPECT_EQ(std::string(kBlock - 1000, '\xFF'), got.substr(1000, kBlock - 1000)) << mode;
         EXPECT_TRUE(partition_.substr(kBlock) == got.substr(kBlock)) << mode;
     }
+    // A second run must not overwrite that copy with the broken block: it stops before the erase.
+    unlink(kLog);
+    Outcome o = Run({"001122AABBCC"});
+    EXPECT_EQ(6, o.code);
+    EXPECT_EQ("failed to save the factory block to /var/run/mtdmac-mtd2-block: File exists\n", o.err);
+    EXPECT_TRUE(partition_.substr(0, kBlock) == ZND_TestReadFile(kSaved));
+    EXPECT_EQ("open rdwr sync\nread 65536 65536\n", Log());
 }
 
 // The block holds the board's calibration data: a failed write must not leave it erased when the
