@@ -28,9 +28,24 @@ void tunnel_active()
     ZND_AccOkTodo();
 }
 
+// A dial takes seconds (netifd's ifup restarts one in progress): after an up the tunnel gets the
+// dial check's window, one probe a second, before it is dialed again.
+bool dial_window_open(uint32_t mode)
+{
+    if (g_znd.accReconnCount == 0)
+        return false;
+    g_znd.accDailTimerCount++;
+    return g_znd.accDailTimerCount < ZND_AccModeLimit(mode);
+}
+
 void tunnel_inactive(uint32_t mode)
 {
     const char *name = ZND_AccModeName(mode);
+    if (dial_window_open(mode)) {
+        ZND_DBG("reconn [%s] dialing, check %d", name, g_znd.accDailTimerCount);
+        ZND_SetAccTimer(ZND_AccReconnTimeHandler, ZND_RESTART_RECHECK_MS);
+        return;
+    }
     g_znd.accReconnCount++;
     if (g_znd.accReconnCount > ZND_AccModeLimit(mode)) {
         ZND_DBG("reconn [%s] fail !!", name);
@@ -48,6 +63,7 @@ void tunnel_inactive(uint32_t mode)
         return;
     }
     ZND_AccReport(ZND_ACC_REDIALING);
+    g_znd.accDailTimerCount = 0;
     row.up(client, node);
     ZND_KEYLOG("reconn acc start");
     ZND_DBG("reconn [%s] count:%d", name, g_znd.accReconnCount);

@@ -104,18 +104,21 @@ TEST_F(Supervision, WanReportedByTheNetworkIsNotReportedAgain)
     EXPECT_TRUE(ZND_TimeoutPending(&g_znd.accTimer));
 }
 
+// A failed check takes 6 s: the 1-second wait, then five pings of a second each. After an up the
+// tunnel gets 15 checks before the next up; the drop itself was found by the 5-second check.
 TEST_F(Supervision, TunnelBackAfterThreeRestartsGetsItsRoutesAgain)
 {
     ReachAccOk(1, "tun0", 1);
-    TunnelAnswersAfter("tun0", 3);
+    TunnelAnswersAfter("tun0", 1 + 15 + 15 + 1);
     clock.Advance(5000);
     EXPECT_EQ(ZND_STATE_ACCING, ZND_GetState());
     EXPECT_EQ(1u, g_znd.accReconnCount);
     EXPECT_EQ(1000, ZND_TimeoutRemaining(&g_znd.accTimer));
-    clock.Advance(2 * 6000 + 1000);
+    clock.Advance(31 * 6000 + 1000);
 
     EXPECT_EQ(3u, KeyLogCount("reconn acc start"));
     EXPECT_EQ(3u, shell.Count(kOpenvpnStart));
+    EXPECT_EQ(33u, Probes("tun0"));
     EXPECT_TRUE(log.Has("[ZND_DBG]  reconn [ZN_ACC_OPENVPN] count:3"));
     EXPECT_TRUE(log.Has("[ZND_DBG]  reconn success, add route ..."));
     EXPECT_EQ(1u, shell.Count("ip route flush table login"));
@@ -127,12 +130,70 @@ TEST_F(Supervision, TunnelBackAfterThreeRestartsGetsItsRoutesAgain)
     EXPECT_EQ(5000, ZND_TimeoutRemaining(&g_znd.accTimer));
 }
 
+// An L2TP dial of a few seconds: a second ifup would restart it, so it gets one.
+TEST_F(Supervision, SlowDialIsProbedNotDialedAgain)
+{
+    ReachAccOk(3, "l2tp-vpn", 1);
+    TunnelAnswersAfter("l2tp-vpn", 1 + 4);
+    clock.Advance(5000);
+    ASSERT_EQ(1u, shell.Count("ifup -w vpn"));
+    for (int check = 1; check <= 4; check++) {
+        clock.Advance(6000);
+        EXPECT_EQ(ZND_STATE_ACCING, ZND_GetState()) << "check " << check;
+        EXPECT_EQ(1000, ZND_TimeoutRemaining(&g_znd.accTimer)) << "check " << check;
+    }
+    clock.Advance(1000);
+
+    EXPECT_EQ(1u, shell.Count("ifup -w vpn"));
+    EXPECT_EQ(1u, KeyLogCount("reconn acc start"));
+    EXPECT_EQ(6u, Probes("l2tp-vpn"));
+    EXPECT_TRUE(log.Has("[ZND_DBG]  reconn success, add route ..."));
+    EXPECT_EQ(ZND_STATE_ACC_OK, ZND_GetState());
+    EXPECT_EQ(ZND_EVT_ACC_SUCCESS, ZND_GetLastEvent());
+    EXPECT_EQ(0u, g_znd.accReconnCount);
+}
+
+// The restart count moves with the ups, not with the checks between them.
+TEST_F(Supervision, RestartCountCountsDials)
+{
+    ReachAccOk(4, "pptp-vpn", 1);
+    TunnelAnswers("pptp-vpn", false);
+    clock.Advance(5000);
+    clock.Advance(14 * 6000);   // the 14 checks that the first dial still has
+    EXPECT_EQ(1u, shell.Count("ifup -w vpn"));
+    EXPECT_EQ(1u, g_znd.accReconnCount);
+    EXPECT_EQ(15u, Probes("pptp-vpn"));
+    EXPECT_EQ(ZND_STATE_ACCING, ZND_GetState());
+
+    clock.Advance(1000);   // the 15th check closes the window: dial again
+    EXPECT_EQ(2u, shell.Count("ifup -w vpn"));
+    EXPECT_EQ(2u, g_znd.accReconnCount);
+    EXPECT_EQ(2u, KeyLogCount("reconn acc start"));
+    EXPECT_TRUE(log.Has("[ZND_DBG]  reconn [ZN_ACC_PPTP] count:2"));
+    EXPECT_EQ(1000, ZND_TimeoutRemaining(&g_znd.accTimer));
+}
+
+// OpenVPN starts two seconds after its up, so the check one second after it cannot see it yet.
+TEST_F(Supervision, OpenvpnRedialOfAnAnsweringNodeTakesOneRestart)
+{
+    ReachAccOk(1, "tun0", 1);
+    TunnelAnswersAfter("tun0", 1 + 1);
+    clock.Advance(5000);
+    clock.Advance(6000 + 1000);
+
+    EXPECT_EQ(1u, shell.Count(kOpenvpnStart));
+    EXPECT_EQ(1u, KeyLogCount("reconn acc start"));
+    EXPECT_EQ(3u, Probes("tun0"));
+    EXPECT_EQ(ZND_STATE_ACC_OK, ZND_GetState());
+    EXPECT_EQ(0u, g_znd.accReconnCount);
+}
+
 TEST_F(Supervision, TunnelThatNeverComesBackIsRestartedFifteenTimes)
 {
     ReachAccOk(2, "ipsec0", 1);
     TunnelAnswers("ipsec0", false);
-    clock.Advance(5000 + 15 * 6000);
-    EXPECT_EQ(16u, Probes("ipsec0"));
+    clock.Advance(5000 + 15 * 15 * 6000);
+    EXPECT_EQ(1u + 15 * 15, Probes("ipsec0"));
     EXPECT_EQ(15u, shell.Count("/etc/init.d/ipsec start"));
     EXPECT_EQ(15u, KeyLogCount("reconn acc start"));
     EXPECT_TRUE(log.Has("[ZND_DBG]  reconn [ZN_ACC_IPSEC] fail !!"));
@@ -142,7 +203,7 @@ TEST_F(Supervision, TunnelThatNeverComesBackIsRestartedFifteenTimes)
     EXPECT_EQ(1u, shell.Count("/etc/init.d/ipsec stop"));
     EXPECT_FALSE(ZND_TimeoutPending(&g_znd.accTimer));
     clock.Advance(60000);
-    EXPECT_EQ(16u, Probes("ipsec0"));
+    EXPECT_EQ(1u + 15 * 15, Probes("ipsec0"));
 }
 
 TEST_F(Supervision, InvalidModeEndsAccelerationInsteadOfLeavingItUnwatched)
