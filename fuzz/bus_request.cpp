@@ -63,7 +63,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     // A command-line argument: text up to the first NUL. What is not a JSON object is refused by
     // the client before anything is sent.
     std::string text = ZND_FuzzText(data, size);
-    ZND_BusBuf req{};   // libubox grows a blob_buf in place: it starts zeroed
+    ZND_BusBuf req;
     if (!ZND_TestBusFromJson(&req, text)) {
         ZND_BusBufFree(&req);
         return 0;

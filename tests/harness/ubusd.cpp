@@ -8,7 +8,6 @@
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
-#include "platform/bus.h"
 
 namespace {
 
@@ -26,18 +25,18 @@ bool accepts(const char *path)
 
 } // namespace
 
-bool UbusdProcess::Start()
+bool UbusdProcess::Start(const char *socket)
 {
     mkdir("/var/run/ubus", 0755);
     pid_ = fork();
     if (pid_ < 0)
         return false;
     if (pid_ == 0) {
-        execl(ZND_TEST_UBUSD, ZND_TEST_UBUSD, "-s", ZND_BUS_DEFAULT_SOCKET, (char *)nullptr);
+        execl(ZND_TEST_UBUSD, ZND_TEST_UBUSD, "-s", socket, (char *)nullptr);
         _exit(127);
     }
     for (int i = 0; i < 500; i++) {
-        if (accepts(ZND_BUS_DEFAULT_SOCKET))
+        if (accepts(socket))
             return true;
         if (waitpid(pid_, nullptr, WNOHANG) == pid_) {
             pid_ = -1;

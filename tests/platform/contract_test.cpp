@@ -12,6 +12,7 @@
 #include <unistd.h>
 #include <vector>
 #include "harness/child.h"
+#include "harness/ubusd.h"
 #include "harness/sandbox.h"
 #include "platform/bus.h"
 #include "platform/bus_client.h"
@@ -339,12 +340,9 @@ protected:
         g_echo_calls = 0;
         ASSERT_EQ(0, ZND_LoopInit());
         // The router's bus daemon, private to this test.
-        ubusd_ = fork();
-        if (ubusd_ == 0) {
-            execl(ZND_TEST_UBUSD, ZND_TEST_UBUSD, "-s", kBusSock, (char *)nullptr);
-            _exit(127);
-        }
-        ASSERT_TRUE(ZND_TestServeUntil([this] { return (ctx_ = ZND_BusConnect(kBusSock)) != nullptr; }, 10000));
+        ASSERT_TRUE(ubusd_.Start(kBusSock));
+        ctx_ = ZND_BusConnect(kBusSock);
+        ASSERT_NE(nullptr, ctx_);
         clients_ = {{ZND_TEST_UBUS_CLI, "-s", kBusSock}, {ZND_TEST_ZUNAROCTL, "-s", kBusSock}};
         object_ = ZND_BusObject{};
         object_.name = "test";
@@ -358,10 +356,7 @@ protected:
     {
         if (ctx_)
             ZND_BusFree(ctx_);
-        if (ubusd_ > 0) {
-            kill(ubusd_, SIGTERM);
-            waitpid(ubusd_, nullptr, 0);
-        }
+        ubusd_.Stop();
         ZND_LoopDone();
         alarm(0);
     }
@@ -427,7 +422,7 @@ protected:
 
     ZND_BusContext *ctx_ = nullptr;
     ZND_BusObject object_{};
-    pid_t ubusd_ = -1;
+    UbusdProcess ubusd_;
     std::vector<std::vector<std::string>> clients_;
 };
 
