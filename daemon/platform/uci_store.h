@@ -19,9 +19,12 @@ int ZND_UciGet(const char *address, std::string *value);
 int ZND_UciGetValues(const char *address, std::vector<std::string> *values);
 // Sets an option of an existing named section (creating the option, or replacing a list of that
 // name) and commits the package at once; as with the uci tool, an empty value removes the option.
-// Returns ZND_UCI_LOOKUP_FAILED when the address cannot be resolved, 0 when the value is set and
-// committed, 1 when the set or the commit failed. A commit that fails (also for want of space)
-// leaves the package file as it was.
+// The commit takes the lock libuci's writers take, never undoes a change another writer committed
+// meanwhile, and never leaves the package cut (a kill at any moment leaves the old or the new text);
+// the value is then read back, and set again when another writer replaced the package with older
+// text. Returns ZND_UCI_LOOKUP_FAILED when the address cannot be resolved, 0 when the value is
+// committed and reads back, 1 when it could not be made to hold (no such section, a write failed,
+// no space). A commit that fails leaves the package file as it was.
 int ZND_UciSet(const char *address, const char *value);
 
 // The address form.

@@ -9,6 +9,8 @@
 #include <random>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 #include "harness/child.h"
@@ -757,26 +759,81 @@ TEST_F(Uci, MissingSectionWritesNothing)
     EXPECT_EQ((std::vector<std::string>{"network"}), Entries(dir_));
 }
 
-TEST_F(Uci, CommitReplacesTheFileWholeAndLeavesNoTemporaryFile)
+TEST_F(Uci, CommitReplacesTheFileWholeAndHandsTheNewTextToItsWaiters)
 {
-    // A reader that opened the package before the commit keeps reading the complete old text:
-    // the new text went to another file that was renamed over it, not into this one.
-    int fd = open(Path("network").c_str(), O_RDONLY);
+    // A uci tool that opened the package before the commit and waited for its lock reads the old
+    // file: it must find the complete new text there, or it writes the old one back.
+    int fd = open(Path("network").c_str(), O_RDWR);
     ASSERT_GE(fd, 0);
+    struct stat before;
+    ASSERT_EQ(0, fstat(fd, &before));
     ASSERT_TRUE(ZND_TestWriteFile(Path("openvpn"), "config openvpn 'zunaro'\n\toption dev 'tun0'\n"));
+    // What a writer killed in the middle of a commit left behind goes with the next commit.
+    ASSERT_TRUE(ZND_TestWriteFile(Path(".network.zunaro-AbC123"), "config interface 'lan'\n"));
     ASSERT_EQ(0, ZND_UciSet("network.vpn.password", std::string(10000, 'p').c_str()));
     ASSERT_EQ(0, ZND_UciSet("openvpn.zunaro.remote", "192.0.2.1 1194"));
 
-    std::string old_text(sizeof kNetwork + 100, '\0');
-    ssize_t n = pread(fd, &old_text[0], old_text.size(), 0);
+    struct stat after;
+    ASSERT_EQ(0, stat(Path("network").c_str(), &after));
+    EXPECT_NE(before.st_ino, after.st_ino) << "the new text is a new file renamed over the package";
+    const std::string committed = ZND_TestReadFile(Path("network"));
+    std::string seen(committed.size() + 100, '\0');
+    ssize_t n = pread(fd, &seen[0], seen.size(), 0);
     close(fd);
     ASSERT_GE(n, 0);
-    old_text.resize((size_t)n);
-    EXPECT_EQ(kNetwork, old_text);
+    seen.resize((size_t)n);
+    EXPECT_EQ(committed, seen);
 
     EXPECT_EQ(std::string(10000, 'p'), Get("network.vpn.password"));
     EXPECT_EQ("tun0", Get("openvpn.zunaro.dev"));
     EXPECT_EQ((std::vector<std::string>{"network", "openvpn"}), Entries(dir_));
+}
+
+// The uci tool gives up the lock before it renames its new file over the package; a set in
+// between would read the text that the rename is about to replace, and one of the two commits
+// would be lost. The set waits for the rename.
+TEST_F(Uci, ASetWaitsForAWriterBetweenItsUnlockAndItsRename)
+{
+    const std::string theirs = Path(".network.uci-Xy12Ab");
+    ASSERT_TRUE(ZND_TestWriteFile(theirs, std::string(kNetwork) + "\nconfig interface 'wan'\n\toption proto 'dhcp'\n"));
+    std::thread other([&] {
+        usleep(200 * 1000);
+        rename(theirs.c_str(), Path("network").c_str());
+    });
+    EXPECT_EQ(0, ZND_UciSet("network.vpn.password", "mine"));
+    other.join();
+    EXPECT_EQ("dhcp", Get("network.wan.proto"));
+    EXPECT_EQ("mine", Get("network.vpn.password"));
+}
+
+// A writer killed at any moment of its commits leaves the old or the new package, never one cut
+// short or empty.
+TEST_F(Uci, AKilledWriterNeverLeavesThePackageCut)
+{
+    std::string big = kNetwork;
+    for (int i = 0; i < 2000; i++)
+        big += "\nconfig host 'h" + std::to_string(i) + "'\n\toption name 'host " + std::to_string(i) + "'\n";
+    ASSERT_TRUE(ZND_TestWriteFile(Path("network"), big));
+    std::mt19937 rng(12345);
+    for (int round = 0; round < 30; round++) {
+        pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            for (int i = 0;; i++)
+                ZND_UciSet("network.vpn.password", std::to_string(i).c_str());
+        }
+        usleep(std::uniform_int_distribution<int>(1000, 20000)(rng));
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+        SCOPED_TRACE("round " + std::to_string(round));
+        EXPECT_EQ("host 1999", Get("network.h1999.name"));
+        EXPECT_EQ("pptp", Get("network.vpn.proto"));
+        const std::string text = ZND_TestReadFile(Path("network"));
+        ASSERT_FALSE(text.empty());
+        EXPECT_EQ('\n', text.back());
+    }
+    ASSERT_EQ(0, ZND_UciSet("network.vpn.password", "last"));
+    EXPECT_EQ((std::vector<std::string>{"network"}), Entries(dir_));
 }
 
 TEST_F(Uci, CommitKeepsTheFileModeAndSymbolicLinks)

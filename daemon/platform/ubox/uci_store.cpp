@@ -1,22 +1,23 @@
 // The configuration store on the router: libuci, one context per call. Look-ups read the package
 // files as committed: staged changes of other UCI users (uci set without commit) are not applied.
-// A set is staged in a delta directory of its own, which libuci's commit merges into the package
-// under the package's lock and writes atomically; the directory goes away after every set, so a
-// commit that failed leaves nothing that a later read or commit would pick up. libuci does not
-// check the writes of the new text before it renames it over the package, so a commit is only
-// started when the text fits on the file system.
+// A set stages nothing: under the package file's lock it reads the package, sets the option and
+// commits the new text (uci_commit.h), checking every write, then reads the value back.
 #include "platform/uci_store.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <sys/statvfs.h>
 #include <unistd.h>
+#include "uci_commit.h"
 
 extern "C" {
 #include <uci.h>
 }
 
 namespace {
+
+// Sets of one value before the store gives up on a package that others keep replacing.
+constexpr int kSetAttempts = 5;
 
 // Never a directory, so no delta is ever read from it.
 const char kNoDeltas[] = "/dev/null";
@@ -73,50 +74,60 @@ private:
     struct uci_context *ctx_;
 };
 
-// A delta directory used by one set.
-class DeltaDir {
-public:
-    DeltaDir() : ok_(mkdtemp(path_) != nullptr) {}
-    ~DeltaDir()
-    {
-        if (!ok_)
-            return;
-        if (!package_.empty())
-            unlink((std::string(path_) + "/" + package_).c_str());
-        rmdir(path_);
-    }
-    DeltaDir(const DeltaDir &) = delete;
-    DeltaDir &operator=(const DeltaDir &) = delete;
-
-    bool Use(struct uci_context *ctx, const char *package)
-    {
-        package_ = package;
-        return ok_ && uci_set_savedir(ctx, path_) == UCI_OK;
-    }
-
-private:
-    char path_[32] = "/tmp/.zunaro-uci.XXXXXX";
-    bool ok_;
-    std::string package_;
-};
-
-// Whether the text of the package, written beside it in the configuration directory, fits there.
-bool fits(struct uci_context *ctx, struct uci_package *p)
+// The package as text, in libuci's canonical form.
+bool export_text(struct uci_context *ctx, struct uci_package *p, std::string *text)
 {
-    char *text = nullptr;
+    char *buf = nullptr;
     size_t len = 0;
-    FILE *f = open_memstream(&text, &len);
+    FILE *f = open_memstream(&buf, &len);
     if (!f)
         return false;
     int rc = uci_export(ctx, f, p, false);
-    fclose(f);
-    free(text);
-    struct statvfs st;
-    if (rc != UCI_OK || statvfs(ZND_UciConfDir(), &st) != 0)
-        return false;
-    uint64_t block = st.f_frsize ? st.f_frsize : st.f_bsize;
-    // The blocks of the text, and one for the directory entry and what others add meanwhile.
-    return (uint64_t)st.f_bavail >= (len + block - 1) / block + 1;
+    bool ok = fclose(f) == 0 && rc == UCI_OK;
+    if (ok)
+        text->assign(buf, len);
+    free(buf);
+    return ok;
+}
+
+// Reads the locked package, sets the option in it and commits the result unless the option
+// already holds the value. ZND_UciSet's codes.
+int set_locked(ZND_UciLockedPackage *pkg, const char *address, const char *value)
+{
+    UciContext uci;
+    FILE *in = nullptr;
+    int fd = dup(pkg->fd);
+    if (!uci.get() || fd < 0 || !(in = fdopen(fd, "r"))) {
+        if (fd >= 0)
+            close(fd);
+        return 1;
+    }
+    struct uci_package *p = nullptr;
+    int rc = uci_import(uci.get(), in, pkg->name.c_str(), &p, true);
+    fclose(in);
+    std::string text, before, after;
+    struct uci_ptr ptr = {};
+    if (rc != UCI_OK || !p || !uci.Lookup(address, &text, &ptr))
+        return ZND_UCI_LOOKUP_FAILED;
+    // Only an existing named section takes a new value; uci_set would create the section.
+    if (!ptr.s)
+        return 1;
+    if (!export_text(uci.get(), p, &before))
+        return 1;
+    ptr.value = value;
+    if (uci_set(uci.get(), &ptr) != UCI_OK || !export_text(uci.get(), ptr.p, &after))
+        return 1;
+    if (after == before)
+        return 0;
+    return ZND_UciReplacePackage(pkg, after) ? 0 : 1;
+}
+
+// Whether the package as committed now holds the value (no option for an empty one).
+bool holds(const char *address, const char *value)
+{
+    std::string now;
+    int rc = ZND_UciGet(address, &now);
+    return *value ? rc == ZND_UCI_COMPLETE && now == value : rc == ZND_UCI_INCOMPLETE;
 }
 
 } // namespace
@@ -158,19 +169,27 @@ int ZND_UciGetValues(const char *address, std::vector<std::string> *values)
 
 int ZND_UciSet(const char *address, const char *value)
 {
-    UciContext uci;
-    std::string text;
-    struct uci_ptr ptr = {};
-    if (!uci.Lookup(address, &text, &ptr))
+    ZND_UciAddress parts;
+    if (!ZND_UciSplitAddress(address, &parts))
         return ZND_UCI_LOOKUP_FAILED;
-    // Only an existing named section takes a new value; uci_set would create the section.
-    if (!ptr.s || !value)
+    if (!value)
         return 1;
-    DeltaDir delta;
-    if (!delta.Use(uci.get(), ptr.package))
-        return 1;
-    ptr.value = value;
-    if (uci_set(uci.get(), &ptr) != UCI_OK || !fits(uci.get(), ptr.p))
-        return 1;
-    return uci_commit(uci.get(), &ptr.p, false) == UCI_OK ? 0 : 1;
+    // A writer that does not take the lock (or one that renamed after we gave up waiting for it)
+    // can still replace the package with text it read before our commit: the value is read back
+    // and set again.
+    for (int attempt = 0; attempt < kSetAttempts; attempt++) {
+        ZND_UciLockedPackage pkg;
+        if (!ZND_UciLockPackage(ZND_UciConfDir(), parts.package.c_str(), &pkg))
+            return errno == ENOENT || errno == EISDIR || errno == ENOTDIR ? ZND_UCI_LOOKUP_FAILED : 1;
+        int rc = set_locked(&pkg, address, value);
+        bool overtaken = rc == 1 && errno == EAGAIN;
+        ZND_UciUnlockPackage(&pkg);
+        if (overtaken)
+            continue;
+        if (rc != 0)
+            return rc;
+        if (holds(address, value))
+            return 0;
+    }
+    return 1;
 }
