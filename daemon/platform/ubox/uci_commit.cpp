@@ -1,4 +1,4 @@
-#include "uci_commit.h"
+#include "platform/ubox/uci_commit.h"
 
 #include <cerrno>
 #include <climits>

@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <unistd.h>
-#include "uci_commit.h"
+#include "platform/ubox/uci_commit.h"
 
 extern "C" {
 #include <uci.h>
