@@ -82,6 +82,12 @@ znd_dep() {
     dep_options="-DBUILD_LUA=OFF -DBUILD_EXAMPLES=OFF -DBUILD_TESTS=OFF -DUNIT_TESTING=OFF"
     dep_files=""   # FILE:DIR pairs of the source tree that its CMake rules do not install
     dep_cmake_file="" dep_cross_options="" dep_cross_archives=""
+    # Targets built instead of installed, with their files as BUILT:DEST pairs (DEST relative to
+    # the prefix); dep_in_source builds in the source tree. dep_key_files: files whose text is
+    # part of the key (a CMake include of the options).
+    dep_targets="" dep_built="" dep_in_source="" dep_key_files=""
+    local openwrt_glibc="-DCMAKE_PROJECT_INCLUDE=$ZUNARO_TOP/cmake/deps/openwrt-glibc.cmake"
+    local glibc_keys="$ZUNARO_TOP/cmake/deps/openwrt-glibc.cmake $ZUNARO_TOP/cmake/deps/glibc-strlcpy.h"
     case $1 in
         libubox) dep_archive=libubox-1aa36ee.tar.gz dep_url=https://github.com/openwrt/libubox.git
                  dep_cross_options="-DCMAKE_PROJECT_INCLUDE=$ZUNARO_TOP/cmake/deps/static-tools.cmake -DCMAKE_SKIP_RPATH=ON"
@@ -120,6 +126,23 @@ znd_dep() {
                 dep_commit=libmnl-1.0.4 dep_cmake_file=$ZUNARO_TOP/cmake/deps/libmnl.cmake ;;
         lua) dep_archive=lua-5.1.1.tar.gz dep_url=https://github.com/lua/lua.git
              dep_commit=v5.1.1 dep_cmake_file=$ZUNARO_TOP/cmake/deps/lua51.cmake ;;
+        # procd with logd and logread, and jsonfilter, which procd.sh calls: the package's init
+        # script runs under them in the simulated router. cmake/deps/openwrt-glibc.cmake says what
+        # building them here takes; they are built, not installed (dep_built).
+        udebug) dep_archive=udebug-875e1a7.tar.gz dep_url=https://git.openwrt.org/project/udebug.git
+                dep_commit=875e1a7af6ca9d86524d18169c3a79f4a1920053
+                dep_options="$openwrt_glibc -Ducode_include_dir=/nonexistent" dep_targets=udebug dep_key_files=$glibc_keys
+                dep_built="libudebug.so:lib/libudebug.so" dep_files="udebug.h:include" ;;
+        procd) dep_archive=procd-2c1834a.tar.gz dep_url=https://git.openwrt.org/project/procd.git
+               dep_commit=2c1834abae171261f2d9161e5a28c36cbcc394a4 dep_options="$openwrt_glibc"
+               dep_targets="procd setlbf" dep_key_files=$glibc_keys dep_built="procd:sbin/procd libsetlbf.so:lib/libsetlbf.so" ;;
+        ubox) dep_archive=ubox-6f78fa4.tar.gz dep_url=https://git.openwrt.org/project/ubox.git
+              dep_commit=6f78fa496bf36c55864a41e353df7d13f04b1077 dep_options="$openwrt_glibc"
+              dep_targets="logd logread" dep_key_files=$glibc_keys dep_built="logd:sbin/logd logread:sbin/logread" ;;
+        # It makes its parser generator with a path relative to its source tree: built in there.
+        jsonpath) dep_archive=jsonpath-f4fe702.tar.gz dep_url=https://git.openwrt.org/project/jsonpath.git
+                  dep_commit=f4fe702d0e8d9f8704b42f5d5c10950470ada231 dep_options="$openwrt_glibc"
+                  dep_targets=jsonpath dep_key_files=$glibc_keys dep_in_source=1 dep_built="jsonpath:bin/jsonfilter" ;;
         *) return 1 ;;
     esac
 }
@@ -130,7 +153,7 @@ znd_dep() {
 znd_deps_target() {
     deps_flags="" deps_cross=0
     case $1 in
-        host) deps_list="libubox ubus uci rpcd uhttpd" deps_cmake="" ;;
+        host) deps_list="libubox ubus uci rpcd uhttpd udebug procd ubox jsonpath" deps_cmake="" ;;
         # The libraries again with AddressSanitizer and UndefinedBehaviorSanitizer, for the
         # sanitized build: the sanitizers then see inside libubox, libubus and libuci too.
         host-asan) deps_list="libubox ubus uci" deps_cmake=""
@@ -170,6 +193,13 @@ znd_dep_archive() {
     echo "$src/$dep_archive"
 }
 
+znd_dep_install_built() {
+    local pair
+    for pair in $dep_built; do
+        install -D -m 755 "$1/${pair%%:*}" "$2/${pair#*:}" || return 1
+    done
+}
+
 znd_dep_install_files() {
     local pair
     for pair in $dep_files; do
@@ -180,7 +210,7 @@ znd_dep_install_files() {
 # znd_deps TARGET: builds what is out of date; prints the prefix. On failure the status is
 # non-zero and build-deps/TARGET/why holds one line that says why.
 znd_deps() {
-    local target=$1 dir=$ZND_DEPS_ROOT/$1 name archive key="" log cross_key flag_options=()
+    local target=$1 dir=$ZND_DEPS_ROOT/$1 name archive key="" log cross_key flag_options=() f key_files bdir
     mkdir -p "$dir/stamp"
     rm -f "$dir/why"
     znd_deps_target "$target" 2>"$dir/why" || {
@@ -198,24 +228,29 @@ znd_deps() {
             [ -z "$dep_cross_options" ] || cross_key=$(sha256sum <"$ZUNARO_TOP/cmake/deps/static-tools.cmake")
         fi
         archive=$(znd_dep_archive "$name" 2>"$dir/why") || return 1
+        key_files=""
+        for f in $dep_key_files; do key_files="$key_files $(sha256sum <"$f")"; done
         key=$(printf '%s\n' "$key" "$(sha256sum <"$archive")" "$dep_options" "$deps_cmake" ${dep_files:+"$dep_files"} \
-            ${dep_cmake_file:+"$(sha256sum <"$dep_cmake_file")"} ${cross_key:+"$cross_key"} ${deps_flags:+"$deps_flags"} |
-            sha256sum | cut -c1-64)
+            ${dep_cmake_file:+"$(sha256sum <"$dep_cmake_file")"} ${cross_key:+"$cross_key"} ${deps_flags:+"$deps_flags"} \
+            ${key_files:+"$key_files" "$dep_targets" "$dep_built"} | sha256sum | cut -c1-64)
         if [ "$(cat "$dir/stamp/$name" 2>/dev/null)" = "$key" ]; then
             continue
         fi
         echo "== building $name for $target (${archive##*/})" >&2
         log=$dir/$name.log
         rm -rf "$dir/src/$name" "$dir/build/$name" "$dir/stamp/$name"
-        mkdir -p "$dir/src"
+        mkdir -p "$dir/src/$name"
+        bdir=$dir/build/$name
+        [ -z "$dep_in_source" ] || bdir=$dir/src/$name
         # shellcheck disable=SC2086
-        if ! { tar -xzf "$archive" -C "$dir/src" &&
+        if ! { tar -xzf "$archive" -C "$dir/src/$name" --strip-components=1 &&
             { [ -z "$dep_cmake_file" ] || cp "$dep_cmake_file" "$dir/src/$name/CMakeLists.txt"; } &&
-            cmake -S "$dir/src/$name" -B "$dir/build/$name" -DCMAKE_BUILD_TYPE=Release \
+            cmake -S "$dir/src/$name" -B "$bdir" -DCMAKE_BUILD_TYPE=Release \
                 -DCMAKE_INSTALL_PREFIX="$dir/prefix" -DCMAKE_PREFIX_PATH="$dir/prefix" \
                 -DCMAKE_INSTALL_RPATH="$dir/prefix/lib" $dep_options $deps_cmake "${flag_options[@]}" &&
-            cmake --build "$dir/build/$name" -j "$(nproc)" &&
-            cmake --install "$dir/build/$name" &&
+            cmake --build "$bdir" -j "$(nproc)" ${dep_targets:+--target $dep_targets} &&
+            { [ -n "$dep_targets" ] || cmake --install "$bdir"; } &&
+            znd_dep_install_built "$bdir" "$dir/prefix" &&
             znd_dep_install_files "$dir/src/$name" "$dir/prefix" &&
             { [ "$deps_cross" = 0 ] || [ -z "$dep_cross_archives" ] ||
                 (cd "$dir/build/$name" && cp $dep_cross_archives "$dir/prefix/lib/"); }; } >"$log" 2>&1; then

@@ -1,8 +1,8 @@
 #!/bin/bash
 # Runs as the first process of the router's fresh mount and network namespaces and lays out the
-# router's file system: /etc as a copy-on-write layer over the caller's /etc, private /run and /tmp,
-# a sysfs of the router's own network namespace with a writable /sys/class (LED files) that keeps
-# /sys/class/net. Then it waits, so that the caller can pin both namespaces to files.
+# router's file system: /etc as a copy-on-write layer over the caller's /etc, private /run, /tmp
+# and /dev, a sysfs of the router's own network namespace with a writable /sys/class (LED files)
+# that keeps /sys/class/net. Then it waits, so that the caller can pin both namespaces to files.
 # The project's trees (the sim itself, the build) stay visible where they are, also when they lie
 # below /tmp or /run, which the router covers with its own.
 #   router-mounts.sh STATE_DIR [TREE...]
@@ -42,6 +42,9 @@ for k in "${kept[@]}"; do
     mount -c --rbind "/proc/self/fd/$fd" "${k#*:}"
     exec {fd}<&-
 done
+
+# A /dev of the router's own: its system log listens on its /dev/log (sim/lib/syslogd.py).
+"$inside/lib/private-dev.sh"
 
 mount -t sysfs sysfs /sys
 exec 8</sys/class/net

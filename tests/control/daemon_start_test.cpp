@@ -42,6 +42,11 @@ TEST_F(DaemonStart, WithAccountLoadsItAndEndsCleanlyOnSigterm)
     EXPECT_NE(std::string::npos, log.find("[ZND_INFO]  local route table init ok"));
     EXPECT_EQ(std::string::npos, log.find("info failed!!")) << log;
     EXPECT_EQ(std::string::npos, log.find("fgets mac error")) << log;
+    // Each line once, at its own level: its standard error is not a terminal, so no copy there.
+    EXPECT_EQ(1, daemon.LogCount("[ZND_INFO]  user init ok")) << log;
+    size_t at = log.find("[ZND_INFO]  user init ok");
+    ASSERT_NE(std::string::npos, at);
+    EXPECT_EQ(0u, log.compare(log.rfind('\n', at) + 1, 4, "<14>")) << "user.info: " << log;
     EXPECT_EQ(0, daemon.Stop(SIGTERM));
     EXPECT_NE(std::string::npos, daemon.Log().find("[ZND_INFO]  route table deinit ok"));
 }

@@ -1,8 +1,11 @@
 // Log line format, the debug switch, the key log and the shell runner.
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <string>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -92,6 +95,37 @@ TEST_F(LogTest, DebugLinesFollowTheSwitch)
     ASSERT_EQ(1u, cap.lines().size());
     EXPECT_EQ(LOG_DEBUG, cap.lines()[0].priority);
     EXPECT_EQ(0u, cap.lines()[0].text.find("[ZND_DBG]  shown 2  [line:"));
+}
+
+// The system sink copies a line to standard error only when that is a terminal: a daemon under
+// procd has its standard error logged as well, where a copy would log every line twice.
+TEST_F(LogTest, SystemSinkMirrorsToStandardErrorOnlyOnATerminal)
+{
+    int tty = posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(tty, 0);
+    ASSERT_EQ(0, grantpt(tty));
+    ASSERT_EQ(0, unlockpt(tty));
+    int term = open(ptsname(tty), O_RDWR | O_NOCTTY);
+    ASSERT_GE(term, 0);
+    int pipe_fds[2];
+    ASSERT_EQ(0, pipe2(pipe_fds, O_NONBLOCK));
+    int saved = dup(STDERR_FILENO);
+    ZND_LogSinkFn old = ZND_LogSetSink(nullptr);
+    dup2(pipe_fds[1], STDERR_FILENO);
+    ZND_INFO("into a pipe %d", 1);
+    dup2(term, STDERR_FILENO);
+    ZND_ERROR("onto a terminal %d", 2);
+    dup2(saved, STDERR_FILENO);
+    ZND_LogSetSink(old);
+    char buf[256];
+    EXPECT_EQ(-1, read(pipe_fds[0], buf, sizeof buf));
+    struct pollfd p = {tty, POLLIN, 0};
+    ASSERT_EQ(1, poll(&p, 1, 2000));
+    ssize_t n = read(tty, buf, sizeof buf - 1);
+    ASSERT_GT(n, 0);
+    EXPECT_EQ(0u, std::string(buf, (size_t)n).find("<3>[ZND_ERROR]  onto a terminal 2  [line:"));
+    for (int fd : {tty, term, pipe_fds[0], pipe_fds[1], saved})
+        close(fd);
 }
 
 TEST_F(LogTest, SystemReturnsTheStatusWhateverSigchldDisposition)

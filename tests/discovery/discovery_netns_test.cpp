@@ -420,7 +420,7 @@ TEST(DiscoveryStart, PortInUseEndsTheDaemonWithStatusOne)
     ASSERT_EQ(0, ZND_LoopInit());
     int holder = lanlab::UdpIn("", "0.0.0.0", 7167, false);
     ASSERT_GE(holder, 0);
-    EXPECT_EXIT(ZND_NotifyListenInit(), ::testing::ExitedWithCode(1), "broadcast usock error(.|\n)*usock: ");
+    EXPECT_EXIT((ZND_TestLogToStderr(), ZND_NotifyListenInit()), ::testing::ExitedWithCode(1), "broadcast usock error(.|\n)*usock: ");
     EXPECT_NE(std::string::npos, ZND_TestReadFile("/tmp/zunaro.log").find("]: Notify Init fail\n"));
     close(holder);
     ZND_LoopDone();

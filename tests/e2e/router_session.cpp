@@ -256,7 +256,8 @@ bool RouterSession::WaitForKeyLog(const std::string &text, int count, int timeou
 
 std::string RouterSession::DaemonLog() const
 {
-    return ZND_TestReadFile(kState + "/root/tmp/zunarod.log");
+    // Through the sim, which waits until the router's system log has written what it was sent.
+    return ZND_TestShOut(kRouter + " daemon log 2>>" + kCmdLog);
 }
 
 std::vector<std::string> RouterSession::ServicesLog() const

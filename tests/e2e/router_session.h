@@ -70,6 +70,7 @@ protected:
     std::string KeyLog() const;
     int KeyLogCount(const std::string &text) const;
     bool WaitForKeyLog(const std::string &text, int count, int timeout_ms) const;
+    // The router's log: the daemon's system log lines and its output (sim/router daemon log).
     std::string DaemonLog() const;
     std::vector<std::string> ServicesLog() const;
 

@@ -555,8 +555,9 @@ TEST_F(SimRouter, DaemonRunsInsideTheRouterWithItsLog)
     // waits out the sim's few seconds for the daemon's object.
     ASSERT_TRUE(ZND_TestWriteFile("/tmp/fake-zunarod",
                                   "#!/usr/bin/python3\n"
-                                  "import os, sys, time\n"
+                                  "import os, sys, syslog, time\n"
                                   "open('/var/run/fake-zunarod.ran', 'w').close()\n"
+                                  "syslog.syslog(syslog.LOG_ERR, 'fake zunarod logs')\n"
                                   "print('fake zunarod net=%s path=%s' % (os.readlink('/proc/self/ns/net'), "
                                   "os.environ['PATH']), file=sys.stderr, flush=True)\n"
                                   "time.sleep(600)\n",
@@ -572,6 +573,11 @@ TEST_F(SimRouter, DaemonRunsInsideTheRouterWithItsLog)
     std::string log = SimOut("daemon log");
     EXPECT_NE(std::string::npos, log.find("net=net:[" + std::to_string(st.st_ino) + "]")) << log;
     EXPECT_NE(std::string::npos, log.find("path=" + kState + "/bin:")) << log;
+    // The router's system log, beside its output: the line once, as the router's syslog got it.
+    size_t logged = log.find(": fake zunarod logs\n");
+    ASSERT_NE(std::string::npos, logged) << log;
+    EXPECT_EQ(logged, log.rfind("fake zunarod logs") - 2) << log;
+    EXPECT_EQ(0, log.compare(log.rfind('\n', logged) + 1, 4, "<11>")) << "user.err: " << log;
     EXPECT_EQ(log, ZND_TestReadFile(kState + "/root/tmp/zunarod.log"));
 
     ASSERT_EQ(0, Sim("daemon stop"));

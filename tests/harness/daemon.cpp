@@ -2,8 +2,11 @@
 
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -45,7 +48,7 @@ bool ZND_TestWaitUntil(int timeout_ms, bool (*pred)(const void *), const void *a
     return wait_for(timeout_ms, [&] { return pred(arg); });
 }
 
-DaemonProcess::DaemonProcess(std::string binary) : binary_(std::move(binary)), log_path_("/tmp/zunarod.stderr")
+DaemonProcess::DaemonProcess(std::string binary) : binary_(std::move(binary)), log_path_("/tmp/zunarod.log")
 {
 }
 
@@ -53,6 +56,47 @@ DaemonProcess::~DaemonProcess()
 {
     if (pid_ > 0)
         Stop(SIGKILL, 5000);
+    if (syslog_pid_ > 0) {
+        kill(syslog_pid_, SIGKILL);
+        waitpid(syslog_pid_, nullptr, 0);
+    }
+}
+
+bool DaemonProcess::StartSyslog()
+{
+    std::string why;
+    if (!ZND_TestPrivateDev(&why)) {
+        fprintf(stderr, "no private /dev for the daemon's log: %s\n", why.c_str());
+        return false;
+    }
+    const char *ready = "/tmp/zunarod-syslog.ready";
+    unlink(ready);
+    syslog_pid_ = fork();
+    if (syslog_pid_ < 0)
+        return false;
+    if (syslog_pid_ == 0) {
+        execl("/usr/bin/python3", "python3", ZND_TEST_SYSLOGD, "/dev/log", log_path_.c_str(), ready, (char *)nullptr);
+        _exit(127);
+    }
+    return wait_for(10000, [&] { return access(ready, F_OK) == 0; });
+}
+
+bool DaemonProcess::SyncLog()
+{
+    if (syslog_pid_ <= 0)
+        return false;
+    std::string marker = "harness log sync " + std::to_string(++syncs_);
+    std::string msg = "<15>" + marker + "\n";
+    struct sockaddr_un addr = {};
+    addr.sun_family = AF_UNIX;
+    snprintf(addr.sun_path, sizeof addr.sun_path, "/dev/log");
+    int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    bool sent = fd >= 0 && sendto(fd, msg.data(), msg.size(), 0, (struct sockaddr *)&addr, sizeof addr) ==
+                               (ssize_t)msg.size();
+    if (fd >= 0)
+        close(fd);
+    // One socket, read in order: the marker comes after every line sent before it.
+    return sent && wait_for(5000, [&] { return file_contains(log_path_, marker + "\n"); });
 }
 
 bool DaemonProcess::Start()
@@ -63,12 +107,20 @@ bool DaemonProcess::Start()
     for (const auto &d : path_dirs_)
         path += d + ":";
     path += "/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin";
-    unlink(log_path_.c_str());
+    if (syslog_pid_ > 0) {
+        // The log of this run only.
+        if (!SyncLog() || truncate(log_path_.c_str(), 0) != 0)
+            return false;
+    } else {
+        unlink(log_path_.c_str());
+        if (!StartSyslog())
+            return false;
+    }
     pid_ = fork();
     if (pid_ < 0)
         return false;
     if (pid_ == 0) {
-        int fd = open(log_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND, 0644);
+        int fd = open(log_path_.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
         if (fd >= 0) {
             dup2(fd, 1);
             dup2(fd, 2);
@@ -96,6 +148,19 @@ std::string DaemonProcess::Log() const
     return ZND_TestReadFile(log_path_);
 }
 
+int DaemonProcess::LogCount(const std::string &text) const
+{
+    std::string log = Log();
+    int n = 0;
+    for (size_t at = 0, end; at < log.size(); at = end + 1) {
+        end = log.find('\n', at);
+        if (end == std::string::npos)
+            end = log.size();
+        n += log.substr(at, end - at).find(text) != std::string::npos;
+    }
+    return n;
+}
+
 int DaemonProcess::Wait(int timeout_ms)
 {
     if (pid_ <= 0)
@@ -105,6 +170,7 @@ int DaemonProcess::Wait(int timeout_ms)
     if (!done)
         return -1;
     pid_ = -1;
+    SyncLog();
     return exit_code(status);
 }
 

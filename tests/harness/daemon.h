@@ -1,5 +1,7 @@
 // Runs the real zunarod as a child process of a sandboxed test, on a ubusd of its own unless the
-// test runs one.
+// test runs one, with a system log of its own: a private /dev whose /dev/log is read by
+// sim/lib/syslogd.py into the daemon's log file, where the daemon's output goes too, as procd
+// hands a daemon's output to the system log.
 #pragma once
 #include <string>
 #include <sys/types.h>
@@ -19,9 +21,13 @@ public:
 
     // Waits until the key log holds a line containing text.
     bool WaitForKeyLog(const std::string &text, int timeout_ms) const;
-    // Waits until the daemon's log (its standard error) holds a line containing text.
+    // Waits until the daemon's log (its system log lines and its output) holds a line containing
+    // text.
     bool WaitForLog(const std::string &text, int timeout_ms) const;
+    // The log; once the daemon has ended, all of it.
     std::string Log() const;
+    // Lines of the log that contain text.
+    int LogCount(const std::string &text) const;
 
     // Sends sig and waits for the exit; returns the exit code, or 128 + signal, or -1 on timeout.
     int Stop(int sig, int timeout_ms = 10000);
@@ -30,10 +36,15 @@ public:
     bool Running() const { return pid_ > 0; }
 
 private:
+    bool StartSyslog();
+    // Returns once every line sent to the system log before the call is in the log file.
+    bool SyncLog();
     std::string binary_;
     std::string log_path_;
     std::vector<std::string> path_dirs_;
     pid_t pid_ = -1;
+    pid_t syslog_pid_ = -1;
+    int syncs_ = 0;
     UbusdProcess ubusd_;
 };
 

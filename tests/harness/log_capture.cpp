@@ -1,7 +1,19 @@
 #include "harness/log_capture.h"
 
+#include <cstdio>
+
 namespace {
 LogCapture *g_capture = nullptr;
+
+void stderr_sink(int, const char *line)
+{
+    fputs(line, stderr);
+}
+} // namespace
+
+void ZND_TestLogToStderr()
+{
+    ZND_LogSetSink(stderr_sink);
 }
 
 LogCapture::LogCapture()

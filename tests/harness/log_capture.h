@@ -29,3 +29,6 @@ private:
     std::vector<Line> lines_;
     ZND_LogSinkFn saved_;
 };
+
+// Sends the daemon's log lines to standard error, where a death test's matcher reads them.
+void ZND_TestLogToStderr();

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <climits>
 #include <fcntl.h>
 #include <fstream>
@@ -102,6 +103,66 @@ int ZND_TestEnterSandbox(std::string *why)
         return 1;
     }
     return 0;
+}
+
+namespace {
+
+// Puts the entry name of the directory held by dir_fd into the private /dev: a link as a link,
+// anything else bound (directories with their mounts below, /dev/pts and /dev/shm among them).
+bool keep_dev_entry(int dir_fd, const char *name, std::string *why)
+{
+    struct stat st;
+    if (fstatat(dir_fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return true;   // gone meanwhile
+    std::string dest = std::string("/dev/") + name;
+    if (S_ISLNK(st.st_mode)) {
+        char target[PATH_MAX];
+        ssize_t n = readlinkat(dir_fd, name, target, sizeof target - 1);
+        if (n < 0)
+            return true;
+        target[n] = '\0';
+        if (symlink(target, dest.c_str()) == 0)
+            return true;
+        *why = "symlink " + dest + ": " + strerror(errno);
+        return false;
+    }
+    int made = S_ISDIR(st.st_mode) ? mkdir(dest.c_str(), 0755) : close(open(dest.c_str(), O_CREAT | O_WRONLY, 0600));
+    if (made != 0) {
+        *why = "make " + dest + ": " + strerror(errno);
+        return false;
+    }
+    std::string src = "/proc/self/fd/" + std::to_string(dir_fd) + "/" + name;
+    return do_mount(src.c_str(), dest.c_str(), nullptr, MS_BIND | MS_REC, nullptr, why);
+}
+
+} // namespace
+
+bool ZND_TestPrivateDev(std::string *why)
+{
+    static bool done = false;
+    if (done)
+        return true;
+    if (access("/run/.sandbox", F_OK) != 0) {
+        *why = "not in the sandbox: /dev is the machine's";
+        return false;
+    }
+    int dir_fd = open("/dev", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir_fd < 0) {
+        *why = std::string("/dev: ") + strerror(errno);
+        return false;
+    }
+    DIR *dir = fdopendir(dup(dir_fd));
+    bool ok = dir && do_mount("sandbox-dev", "/dev", "tmpfs", MS_NOSUID, "mode=0755", why);
+    for (struct dirent *e; ok && (e = readdir(dir));) {
+        std::string name = e->d_name;
+        if (name != "." && name != ".." && name != "log")
+            ok = keep_dev_entry(dir_fd, e->d_name, why);
+    }
+    if (dir)
+        closedir(dir);
+    close(dir_fd);
+    done = ok;
+    return ok;
 }
 
 bool ZND_TestWriteFile(const std::string &path, const std::string &content, int mode)

@@ -7,6 +7,10 @@
 // 0 inside the sandbox; 77 (the skip code) when it cannot be made, e.g. without root.
 int ZND_TestEnterSandbox(std::string *why);
 
+// Covers /dev with a private one that holds the machine's entries except /dev/log, where the
+// test's own system log can then listen. Once per process; false (with why) when it cannot.
+bool ZND_TestPrivateDev(std::string *why);
+
 // Small file helpers for tests.
 bool ZND_TestWriteFile(const std::string &path, const std::string &content, int mode = 0644);
 std::string ZND_TestReadFile(const std::string &path);

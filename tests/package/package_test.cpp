@@ -1,6 +1,7 @@
-// The router package without an OpenWrt SDK: the init script against stand-ins of procd's helper
-// functions, the ACL as rpcd reads it, the Makefile against the one list of installed files, and
-// the daemon's paths against what is installed or made at run time.
+// The router package without an OpenWrt SDK: the ACL as rpcd reads it, the Makefile against the
+// one list of installed files, and the daemon's paths against what is installed or made at run
+// time. The init script runs under procd in tests/e2e/procd_test.cpp; the programs' shared
+// libraries are checked against DEPENDS by needed-check (scripts/cross --dynamic).
 #include <cstdlib>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -37,36 +38,6 @@ std::vector<Installed> FilesList()
         out.push_back(f);
     }
     return out;
-}
-
-TEST(Package, InitScriptMakesTheProcdCallsOfARespawnedService)
-{
-    // procd's helpers as rc.common provides them, each printing its call.
-    std::string stubs;
-    for (const char *fn : {"procd_open_instance", "procd_set_param", "procd_append_param", "procd_close_instance",
-                           "procd_add_reload_trigger", "procd_add_interface_trigger", "procd_open_trigger",
-                           "procd_close_trigger"})
-        stubs += std::string(fn) + "() { echo \"" + fn + " $*\"; }\n";
-    std::string script = stubs + ". " + ZND_TestQuote(kDir + "/files/zunaro.init") +
-                         "\necho \"USE_PROCD=$USE_PROCD START=$START\"\nstart_service\n"
-                         "type service_triggers >/dev/null 2>&1 && service_triggers\n"
-                         "type stop_service >/dev/null 2>&1 && echo 'own stop_service'\n";
-    std::string out = ZND_TestShOut("/bin/sh -ec " + ZND_TestQuote(script));
-
-    std::string daemon;
-    for (const auto &f : FilesList())
-        if (f.dest.size() > 8 && f.dest.compare(f.dest.size() - 8, 8, "/zunarod") == 0)
-            daemon = f.dest;
-    ASSERT_FALSE(daemon.empty());
-    // After the network (START 20); the default stop (SIGTERM, which leaves tunnel and routes).
-    EXPECT_EQ("USE_PROCD=1 START=95\n"
-              "procd_open_instance \n"
-              "procd_set_param command " + daemon + "\n"
-              "procd_set_param respawn 3600 5 5\n"
-              "procd_set_param stdout 1\n"
-              "procd_set_param stderr 1\n"
-              "procd_close_instance \n",
-              out);
 }
 
 // The names of a JSON object's members, in order.

@@ -258,10 +258,10 @@ TEST_F(LocalLists, LoadedAtStartAndFreedAtEnd)
 TEST_F(LocalLists, UnreadableListEndsTheProcess)
 {
     ASSERT_TRUE(ZND_TestWriteFile(ZND_PATH_TRAFFIC_ROUTE_LIST, traffic_));
-    EXPECT_EXIT((ZND_LogSetSink(nullptr), ZND_LocalRouteTabInit()), testing::ExitedWithCode(1), "read login route file fail");
+    EXPECT_EXIT((ZND_TestLogToStderr(), ZND_LocalRouteTabInit()), testing::ExitedWithCode(1), "read login route file fail");
     ASSERT_TRUE(ZND_TestWriteFile(ZND_PATH_LOGIN_ROUTE_LIST, login_));
     ASSERT_TRUE(ZND_TestWriteFile(ZND_PATH_TRAFFIC_ROUTE_LIST, "{\"code\":3}"));
-    EXPECT_EXIT((ZND_LogSetSink(nullptr), ZND_LocalRouteTabInit()), testing::ExitedWithCode(1), "read traffic route file fail");
+    EXPECT_EXIT((ZND_TestLogToStderr(), ZND_LocalRouteTabInit()), testing::ExitedWithCode(1), "read traffic route file fail");
 }
 
 } // namespace

@@ -1,18 +1,23 @@
-// Log sink: the system log, mirrored to standard error so that a daemon started by hand or by a
-// test shows its lines even where no syslog daemon runs.
+// Log sink: the system log, mirrored to standard error when that is a terminal, so that a daemon
+// started by hand shows its lines. Anywhere else standard error is a log of its own (procd hands
+// it to the system log, with the output of the commands the daemon runs): a copy there would log
+// every line twice, the copy at the wrong level.
 #include "platform/syslog.h"
 
 #include <cstdarg>
 #include <cstdio>
 #include <string>
+#include <unistd.h>
 
 namespace {
 
 void system_sink(int priority, const char *line)
 {
     syslog(priority, "%s", line);
-    fprintf(stderr, "<%d>%s", priority, line);
-    fflush(stderr);
+    if (isatty(STDERR_FILENO)) {
+        fprintf(stderr, "<%d>%s", priority, line);
+        fflush(stderr);
+    }
 }
 
 ZND_LogSinkFn g_sink = system_sink;
