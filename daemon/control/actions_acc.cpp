@@ -137,3 +137,24 @@ uint32_t ZND_ActionNetDevChange(ZND_Params params, ZND_BusBuf *out)
     }
     return ZND_OK;
 }
+
+// After a lost WAN (LOGIN_OK, accState 3) supervision rechecks the WAN every 30 s. The router
+// tells of the WAN's return as it happens: the pending recheck runs at once (after this reply), and
+// with reconnection on it dials the tunnel again. In LOGIN_OK for any other reason nothing waits
+// for the WAN, and the event is refused as in the other states without a tunnel.
+uint32_t ZND_ActionNetDevChangeAfterLoss(ZND_Params params, ZND_BusBuf *out)
+{
+    if (g_znd.lastEvent != ZND_EVT_ABNORMAL_DISCONNECT || !ZND_TimeoutPending(&g_znd.accTimer))
+        return ZND_RefuseEvent(ZND_EVT_NET_DEV_CHANGE, out);
+    const char *name = params ? params[0] : nullptr;
+    const char *action = params ? params[1] : nullptr;
+    if (!name || !action) {
+        ZND_ERROR("ifName or action is NULL");
+        return ZND_ERR_ARG;
+    }
+    ZND_INFO("netDevice change ifName(%s), action(%s), accTun(%s)", name, action, g_znd.client.accTun);
+    if (strcmp(name, "wan") != 0 || strcmp(action, "up") != 0)
+        return ZND_OK;
+    ZND_INFO("wan up, check network now");
+    return (uint32_t)ZND_SetAccTimer(ZND_AccReconnTimeHandler, 0);
+}

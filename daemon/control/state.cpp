@@ -42,7 +42,8 @@ const ZND_StateHandler g_handlers[] = {
     {ZND_STATE_LOGIN_OK,
      {nullptr, nullptr, ZND_ActionLogout, nullptr, nullptr, ZND_ActionAccStart, nullptr, nullptr, nullptr,
       nullptr, ZND_ActionGetVANTOState, ZND_ActionGetNodeList, ZND_ActionFlushNodeList, nullptr,
-      ZND_ActionGetAccResult, ZND_ActionGetAccState, nullptr, ZND_ActionForceOffline, nullptr}},
+      ZND_ActionGetAccResult, ZND_ActionGetAccState, nullptr, ZND_ActionForceOffline,
+      ZND_ActionNetDevChangeAfterLoss}},
     {ZND_STATE_ACCING,
      {nullptr, nullptr, ZND_ActionLogout, nullptr, nullptr, nullptr, ZND_ActionAccStop, ZND_ActionAccSuccess,
       ZND_ActionAccFail, nullptr, ZND_ActionGetVANTOState, nullptr, nullptr, nullptr, nullptr, nullptr,
@@ -59,9 +60,7 @@ uint32_t handle_in_state(const ZND_StateHandler &h, int32_t event, ZND_Params pa
     ZND_Action action = (event >= 0 && event < ZND_EVENT_COUNT) ? h.actions[event] : nullptr;
     if (action)
         return action(params, out);
-    ZND_BuildErrorResponse(event, ZND_ERR_STATE_REFUSED, out);
-    ZND_ERROR("state: %s, invalid event: %s", ZND_GetStateName(h.state), ZND_GetEventName(event));
-    return ZND_ERR_STATE_REFUSED;
+    return ZND_RefuseEvent(event, out);
 }
 
 void led_write(const char *file, int value)
@@ -131,6 +130,13 @@ uint32_t ZND_StateAccingHandle(int32_t event, ZND_Params params, ZND_BusBuf *out
 uint32_t ZND_StateAccOkHandle(int32_t event, ZND_Params params, ZND_BusBuf *out)
 {
     return handle_in_state(g_handlers[3], event, params, out);
+}
+
+uint32_t ZND_RefuseEvent(int32_t event, ZND_BusBuf *out)
+{
+    ZND_BuildErrorResponse(event, ZND_ERR_STATE_REFUSED, out);
+    ZND_ERROR("state: %s, invalid event: %s", ZND_GetStateName(g_znd.curState), ZND_GetEventName(event));
+    return ZND_ERR_STATE_REFUSED;
 }
 
 const char *ZND_GetStateName(uint32_t state)

@@ -56,6 +56,9 @@ uint32_t ZND_StateInitHandle(int32_t event, ZND_Params params, ZND_BusBuf *out);
 uint32_t ZND_StateLoginOkHandle(int32_t event, ZND_Params params, ZND_BusBuf *out);
 uint32_t ZND_StateAccingHandle(int32_t event, ZND_Params params, ZND_BusBuf *out);
 uint32_t ZND_StateAccOkHandle(int32_t event, ZND_Params params, ZND_BusBuf *out);
+// The refusal of an event that the current state does not handle: the error reply, the log line,
+// result 34; the state is unchanged.
+uint32_t ZND_RefuseEvent(int32_t event, ZND_BusBuf *out);
 
 void ZND_SetState(uint32_t state, int32_t event);
 uint32_t ZND_GetState();

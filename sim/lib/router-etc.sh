@@ -51,6 +51,10 @@ for svc in openvpn ipsec led; do
     chmod 755 "/etc/init.d/$svc"
 done
 
+# netifd's interface event scripts: the package's own.
+mkdir -p /etc/hotplug.d/iface
+install -m 0755 "$data/hotplug.d/zunaro.hotplug" /etc/hotplug.d/iface/90-zunaro
+
 for led in state_b state_g; do
     mkdir -p "/sys/class/leds/$led"
     echo 1 >"/sys/class/leds/$led/max_brightness"

@@ -10,10 +10,13 @@ the internet namespace, as through a real tunnel.
 
 A dial succeeds only when the node it names is one of the internet's acceleration nodes and is
 reachable, the WAN is up, the credentials belong to an account of the cloud scenario (unless the
-sim was started without that check) and no fault says otherwise. As on the router, a start of
-the OpenVPN or IPsec service leaves a running tunnel alone unless its configuration changed,
-while ifup always redials. Every invocation is logged, with the values the service read, as one
-JSON object per line to log/services.log of the sim state.
+sim was started without that check) and no fault says otherwise. It takes as long as on a router
+(DIAL_TIMES, unless a fault sets the time). As on the router, a start of the OpenVPN or IPsec
+service leaves a running or dialing tunnel alone unless its configuration changed, while ifup
+always dials again: netifd takes the interface down and up, which ends a dial in progress. The
+interface "vpn" has netifd's interface events: its scripts run when its device comes and goes.
+Every invocation is logged, with the values the service read, as one JSON object per line to
+log/services.log of the sim state.
 
     simsvc.py openvpn|ipsec start|stop|restart|status
     simsvc.py ifup [-w] IFACE  |  simsvc.py ifdown IFACE
@@ -25,11 +28,14 @@ JSON object per line to log/services.log of the sim state.
 import fcntl
 import json
 import os
+import random
 import re
 import shlex
 import subprocess
 import sys
 import time
+
+import hotplug
 
 STATE = "/run/zunaro-sim"
 INET_NS = STATE + "/ns/inet.net"
@@ -50,6 +56,8 @@ KINDS = {
     "pptp": {"service": "vpn", "index": 4, "far": "tnl-pptp", "local": "10.11.0.2", "peer": "10.11.0.1"},
 }
 SERVICE_KINDS = {"openvpn": ["openvpn"], "ipsec": ["ipsec"], "vpn": ["l2tp", "pptp"]}
+# How long a dial takes on a router, in seconds (uniformly within the range), when no fault says.
+DIAL_TIMES = {"openvpn": (1.0, 3.0), "ipsec": (1.0, 3.0), "l2tp": (2.0, 5.0), "pptp": (2.0, 5.0)}
 
 
 # --- small helpers ------------------------------------------------------------------------------
@@ -187,8 +195,9 @@ def uci_get(package, section, option):
 # --- checks -------------------------------------------------------------------------------------
 
 def fault(kind):
-    """Fault settings of a kind: {"never": bool, "delay": seconds, "lifetime": seconds}."""
-    out = {"never": False, "delay": 0.0, "lifetime": 0.0}
+    """Fault settings of a kind: {"never": bool, "delay": seconds, "lifetime": seconds}; the delay
+    is the kind's dial time unless a fault sets it."""
+    out = {"never": False, "delay": random.uniform(*DIAL_TIMES[kind]), "lifetime": 0.0}
     for line in (read_text("%s/%s" % (FAULT_DIR, kind)) or "").splitlines():
         words = line.split()
         if words == ["never"]:
@@ -304,6 +313,8 @@ def create_tunnel(kind, name):
     while read_text("/sys/class/net/%s/operstate" % name) != "up\n" and time.monotonic() < deadline:
         time.sleep(0.02)
     write_text("%s/%s.dev" % (SVC_DIR, k["service"]), "%s %s %s\n" % (kind, name, link_index(name)))
+    if k["service"] == "vpn":
+        hotplug.queue("ifup", "vpn", name)
     return None
 
 
@@ -322,6 +333,8 @@ def remove_tunnel(service):
         pass
     if cur and link_exists(cur[1]):
         run(["ip", "link", "del", "dev", cur[1]])
+        if service == "vpn":
+            hotplug.queue("ifdown", "vpn")
         return cur[1]
     return None
 
@@ -338,6 +351,15 @@ def generation(service):
     return int((read_text("%s/%s.gen" % (SVC_DIR, service)) or "0").strip() or 0)
 
 
+def pending_path(service):
+    return "%s/%s.pending" % (SVC_DIR, service)
+
+
+def dial_pending(service):
+    """A delayed dial of the service's current generation has not come up yet."""
+    return (read_text(pending_path(service)) or "").strip() == str(generation(service))
+
+
 def spawn_timer(kind, name, gen, delay, lifetime):
     subprocess.Popen([sys.executable, os.path.abspath(__file__), "_timer", kind, name, str(gen),
                       str(delay), str(lifetime)],
@@ -352,6 +374,8 @@ def timer(kind, name, gen, delay, lifetime):
     if float(delay) > 0:
         time.sleep(float(delay))
         with Lock(service):
+            if dial_pending(service):
+                os.unlink(pending_path(service))
             if generation(service) != gen:
                 # Logged, so that a test can wait for the moment the dial would have come up.
                 log({"service": service, "kind": kind, "action": "delayed-up", "device": name,
@@ -361,8 +385,13 @@ def timer(kind, name, gen, delay, lifetime):
                 log({"service": service, "kind": kind, "action": "delayed-up", "result": "no-wan"})
                 return
             err = create_tunnel(kind, name)
-            entry = {"service": service, "kind": kind, "action": "delayed-up", "device": name,
-                     "result": "error" if err else "up"}
+            # With the values of the dial, as a dial that comes up at once logs them.
+            entry = {"service": service, "kind": kind, "action": "delayed-up"}
+            try:
+                entry.update(json.loads(read_text(request_path(service)) or "{}"))
+            except ValueError:
+                pass
+            entry.update({"device": name, "result": "error" if err else "up"})
             if err:
                 entry["error"] = err
             log(entry)
@@ -387,13 +416,14 @@ def request_text(req):
 
 
 def instance_running(service, kind, req):
-    """An init script's start leaves a running instance alone when its configuration is the one
-    it was started with (only a changed configuration restarts it); netifd's ifup always redials."""
+    """An init script's start leaves a running instance, dialing or up, alone when its
+    configuration is the one it was started with (only a changed configuration restarts it);
+    netifd's ifup always dials again."""
     if service == "vpn":
         return False
     cur = current_tunnel(service)
-    return bool(cur and cur[0] == kind and link_exists(cur[1]) and
-                read_text(request_path(service)) == request_text(req))
+    return bool(read_text(request_path(service)) == request_text(req) and
+                ((cur and cur[0] == kind and link_exists(cur[1])) or dial_pending(service)))
 
 
 def start(kind, req, action="start"):
@@ -424,6 +454,8 @@ def start(kind, req, action="start"):
             result = "never"
         elif f["delay"] > 0:
             result = "delayed"
+            entry["delay"] = round(f["delay"], 2)
+            write_text(pending_path(service), "%d\n" % gen)
             spawn_timer(kind, name, gen, f["delay"], f["lifetime"])
         else:
             err = create_tunnel(kind, name)

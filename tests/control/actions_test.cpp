@@ -430,6 +430,36 @@ TEST_F(Actions, WanDownInAccOkEndsInLoginOkWithSupervisionIn30Seconds)
     EXPECT_EQ(std::string::npos, KeyLog().find("check wan network failed"));
     EXPECT_EQ(30000, ZND_TimeoutRemaining(&g_znd.accTimer));
     EXPECT_EQ(ZND_STATE_LOGIN_OK, ZND_GetState());
+
+    // While supervision waits for the WAN, other changes leave the wait as it is...
+    clock.Advance(10000);
+    size_t pings = sh.Count("ping");
+    for (auto change : {std::make_pair("wan", "down"), std::make_pair("tun0", "up"), std::make_pair("wwan", "up")}) {
+        EXPECT_EQ(ZND_OK, Send(ZND_EVT_NET_DEV_CHANGE, {change.first, change.second})) << change.first;
+        EXPECT_EQ(20000, ZND_TimeoutRemaining(&g_znd.accTimer)) << change.first;
+    }
+    EXPECT_EQ(ZND_ERR_ARG, Send(ZND_EVT_NET_DEV_CHANGE, {"wan"}));
+    EXPECT_EQ(pings, sh.Count("ping"));
+    EXPECT_EQ(ZND_STATE_LOGIN_OK, ZND_GetState());
+    EXPECT_EQ(3, ZND_GetAccState());
+    // ...and the WAN's return runs the check at once: the tunnel is dialed again.
+    WanUp(true);
+    TunnelUp("tun0", false);
+    EXPECT_EQ(ZND_OK, Send(ZND_EVT_NET_DEV_CHANGE, {"wan", "up"}));
+    EXPECT_TRUE(log.Has("[ZND_INFO]  wan up, check network now  [line:"));
+    EXPECT_EQ(ZND_STATE_LOGIN_OK, ZND_GetState()) << "the check runs after the reply";
+    EXPECT_EQ(0, ZND_TimeoutRemaining(&g_znd.accTimer));
+    EXPECT_EQ(1, clock.Advance(0));
+    EXPECT_EQ(ZND_STATE_ACCING, ZND_GetState());
+    EXPECT_TRUE(HasKeyLog("reconn acc start"));
+    EXPECT_EQ(1u, g_znd.accReconnCount);
+    EXPECT_EQ(1000, ZND_TimeoutRemaining(&g_znd.accTimer));
+    // Once acceleration is back, "wan" "up" is the plain net device change again.
+    TunnelUp("tun0", true);
+    clock.Advance(1000);
+    ASSERT_EQ(ZND_STATE_ACC_OK, ZND_GetState());
+    EXPECT_EQ(ZND_OK, Send(ZND_EVT_NET_DEV_CHANGE, {"wan", "up"}));
+    EXPECT_EQ(5000, ZND_TimeoutRemaining(&g_znd.accTimer));
 }
 
 TEST_F(Actions, WanUpWithAnEmptyLoginTableAddsTheLoginRoutes)

@@ -8,7 +8,9 @@
 #include "core/context.h"
 #include "core/log.h"
 #include "core/result.h"
+#include "core/timer.h"
 #include "harness/sandbox.h"
+#include "tunnel/supervision.h"
 
 namespace control_test {
 namespace {
@@ -167,6 +169,25 @@ TEST_F(StateTable, EveryCellOfTheTransitionTable)
             EXPECT_EQ(0u, sh.commands().size()) << "a refused event runs nothing";
         }
     }
+}
+
+// LOGIN_OK takes a net device change only while supervision waits for a lost WAN to come back.
+TEST_F(StateTable, LoginOkTakesNetDeviceChangesOnlyWhileTheWanIsAwaited)
+{
+    for (int32_t last : {ZND_EVT_LOGIN, ZND_EVT_ACC_STOP, ZND_EVT_ACC_FAIL, ZND_EVT_ABNORMAL_DISCONNECT}) {
+        Enter(ZND_STATE_LOGIN_OK, last);
+        EXPECT_EQ(ZND_ERR_STATE_REFUSED, Send(ZND_EVT_NET_DEV_CHANGE, {"wan", "up"})) << last;
+        EXPECT_TRUE(log.Has("state: LOGIN_OK, invalid event: net device interface change")) << last;
+    }
+    Enter(ZND_STATE_LOGIN_OK, ZND_EVT_ABNORMAL_DISCONNECT);
+    ZND_SetAccTimer(ZND_AccReconnTimeHandler, 30000);
+    EXPECT_EQ(ZND_ERR_ARG, Send(ZND_EVT_NET_DEV_CHANGE));
+    EXPECT_EQ(ZND_OK, Send(ZND_EVT_NET_DEV_CHANGE, {"wan", "up"}));
+    EXPECT_EQ(0, ZND_TimeoutRemaining(&g_znd.accTimer));
+    EXPECT_FALSE(log.Has("invalid event"));
+    EXPECT_EQ(ZND_STATE_LOGIN_OK, ZND_GetState());
+    EXPECT_EQ(ZND_EVT_ABNORMAL_DISCONNECT, ZND_GetLastEvent());
+    ZND_TimeoutCancel(&g_znd.accTimer);
 }
 
 TEST_F(StateTable, RefusalReportsTheAccelerationStatus)

@@ -236,6 +236,21 @@ void RouterSession::LoginAndAccelerate(const std::string &mode)
     ASSERT_TRUE(WaitForState("ACC_OK", 45000)) << Rpc("GetStatus").text;
 }
 
+void RouterSession::AfterASupervisionCheck()
+{
+    ASSERT_EQ("ACC_OK", Rpc("DebugOn").Status());
+    const std::string healthy = "Acc state is normal, reset the reconn timer";
+    auto checks = [&] {
+        std::string log = DaemonLog();
+        int n = 0;
+        for (size_t at = log.find(healthy); at != std::string::npos; at = log.find(healthy, at + 1))
+            n++;
+        return n;
+    };
+    int before = checks();
+    ASSERT_TRUE(WaitFor(15000, [&] { return checks() > before; })) << "no check of supervision";
+}
+
 std::string RouterSession::KeyLog() const
 {
     return ZND_TestReadFile(kState + "/root/tmp/zunaro.log");

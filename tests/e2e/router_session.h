@@ -66,6 +66,9 @@ protected:
     bool WaitForState(const std::string &state, int timeout_ms);
     // Login, AccStart and the wait for ACC_OK, each step asserted.
     void LoginAndAccelerate(const std::string &mode);
+    // In ACC_OK: turns debug output on and waits for the next check of supervision, so that an
+    // event of the next few seconds does not wait behind a check that pings a lost network.
+    void AfterASupervisionCheck();
 
     std::string KeyLog() const;
     int KeyLogCount(const std::string &text) const;

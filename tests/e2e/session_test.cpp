@@ -241,10 +241,19 @@ TEST_F(RouterSession, TypicalUseStepByStep)
     EXPECT_NE(std::string::npos, accState.text.find("\t\t\"status\": \"5\",\n")) << accState.text;
     EXPECT_EQ("ACC_OK", accState.Get("result.status"));
 
-    // 4. The tunnel is cut: supervision redials it and puts the routes back.
+    // 4. The tunnel is cut: supervision redials it and puts the routes back. The node answers at
+    // once, and the one restart is given the time the start takes.
+    ASSERT_EQ(0, Sim("fault tunnel openvpn after 0"));
+    size_t dialed = ServicesLog().size();
     ASSERT_EQ(0, Sim("fault tunnel openvpn drop"));
     ASSERT_TRUE(WaitForKeyLog("reconn acc start", 1, 15000)) << KeyLog();
     ASSERT_TRUE(WaitForState("ACC_OK", 30000)) << Rpc("GetStatus").text;
+    EXPECT_EQ(1, KeyLogCount("reconn acc start")) << KeyLog();
+    std::vector<std::string> redials = ServicesLog();
+    int starts = 0;
+    for (size_t i = dialed; i < redials.size(); i++)
+        starts += redials[i].find("\"action\": \"start\"") != std::string::npos;
+    EXPECT_EQ(1, starts);
     EXPECT_TRUE(LinkExists("tun0"));
     ExpectRoutesVia(Routes(251), kTrafficRoutes, "dev tun0");
     EXPECT_EQ(kLoginRoutes, Routes(252).size());

@@ -79,10 +79,10 @@ bool ServicesLogHas(const std::string &text)
     return ZND_TestReadFile(kServicesLog).find(text) != std::string::npos;
 }
 
-// Lines of the services log that contain all the given texts.
-int ServicesLogCount(const std::vector<std::string> &texts)
+// Lines of a log that contain all the given texts.
+int LogCount(const std::string &path, const std::vector<std::string> &texts)
 {
-    std::string log = ZND_TestReadFile(kServicesLog);
+    std::string log = ZND_TestReadFile(path);
     int n = 0;
     size_t pos = 0;
     while (pos < log.size()) {
@@ -95,6 +95,33 @@ int ServicesLogCount(const std::vector<std::string> &texts)
         pos = end == std::string::npos ? log.size() : end + 1;
     }
     return n;
+}
+
+int ServicesLogCount(const std::vector<std::string> &texts)
+{
+    return LogCount(kServicesLog, texts);
+}
+
+// The package's interface event script, run as netifd runs it (hotplug.log has one line a run).
+bool HotplugRan(const std::vector<std::string> &texts, int count)
+{
+    std::vector<std::string> all = texts;
+    all.push_back("\"script\": \"/etc/hotplug.d/iface/90-zunaro\", \"status\": 0");
+    return WaitFor(10000, [&] { return LogCount(kState + "/log/hotplug.log", all) == count; });
+}
+
+// The dial times of a kind's delayed dials, as logged.
+std::vector<double> DialTimes(const std::string &kind)
+{
+    std::vector<double> out;
+    std::istringstream in(ZND_TestReadFile(kServicesLog));
+    const std::string key = "\"delay\": ";
+    for (std::string line; std::getline(in, line);) {
+        size_t at = line.find(key);
+        if (line.find("\"kind\": \"" + kind + "\"") != std::string::npos && at != std::string::npos)
+            out.push_back(atof(line.c_str() + at + key.size()));
+    }
+    return out;
 }
 
 // Namespace inode numbers of the sim (while it is up).
@@ -236,12 +263,15 @@ protected:
     }
     virtual std::string UpOptions() { return "--no-cloud"; }
 
-    // Starts a service in the background the way the daemon does and waits for its device.
+    // Starts a service in the background the way the daemon does and waits until its dial has
+    // come up (a router's dial takes up to 5 s) and is logged.
     bool StartAndWait(const std::string &start_cmd, const std::string &dev)
     {
+        const std::vector<std::string> up = {"\"device\": \"" + dev + "\"", "\"result\": \"up\""};
+        int before = ServicesLogCount(up);
         if (InRouter(start_cmd + " >/dev/null 2>&1 &") != 0)
             return false;
-        return WaitFor(3000, [&] { return LinkExists(dev); });
+        return WaitFor(15000, [&] { return ServicesLogCount(up) > before && LinkExists(dev); });
     }
 };
 
@@ -301,9 +331,11 @@ TEST_F(SimRouter, ResolversAnswerThroughTheWanUntilItIsCut)
     EXPECT_FALSE(PingFromRouter("1.2.4.8"));
     EXPECT_FALSE(PingFromRouter("8.8.8.8"));
     EXPECT_NE(std::string::npos, SimOut("fault").find("wan down"));
+    EXPECT_TRUE(HotplugRan({"{\"action\": \"ifdown\", \"interface\": \"wan\", \"script\""}, 1));
     ASSERT_EQ(0, Sim("fault wan up"));
     EXPECT_TRUE(PingFromRouter("1.2.4.8"));
     EXPECT_TRUE(PingFromRouter("8.8.8.8"));
+    EXPECT_TRUE(HotplugRan({"{\"action\": \"ifup\", \"interface\": \"wan\", \"device\": \"eth0\""}, 1));
 }
 
 TEST_F(SimRouter, OpenvpnStartMakesTun0AndStopRemovesIt)
@@ -313,9 +345,13 @@ TEST_F(SimRouter, OpenvpnStartMakesTun0AndStopRemovesIt)
     EXPECT_EQ("demo\nzunaro-demo\n", InRouterOut("cat /etc/openvpn/userpass.txt"));
     ASSERT_TRUE(StartAndWait("/etc/init.d/openvpn start", "tun0"));
     EXPECT_TRUE(PingFromRouter("8.8.8.8", "tun0"));
+    // As long as on a router.
+    std::vector<double> times = DialTimes("openvpn");
+    ASSERT_EQ(1u, times.size());
+    EXPECT_TRUE(times[0] >= 1 && times[0] <= 3) << times[0];
     EXPECT_TRUE(PingFromRouter("114.114.114.114", "tun0"));
     EXPECT_NE(std::string::npos, InRouterOut("ip -4 addr show dev tun0").find("peer"));
-    EXPECT_EQ(1, ServicesLogCount({"\"service\": \"openvpn\"", "\"action\": \"start\"", "\"remote\": \"203.0.113.10 1194\"",
+    EXPECT_EQ(1, ServicesLogCount({"\"service\": \"openvpn\"", "\"remote\": \"203.0.113.10 1194\"",
                                    "\"dev\": \"tun\"", "\"user\": \"demo\"", "\"password\": \"zunaro-demo\"",
                                    "\"result\": \"up\""}));
 
@@ -325,9 +361,12 @@ TEST_F(SimRouter, OpenvpnStartMakesTun0AndStopRemovesIt)
     EXPECT_EQ(0, InRouter("/etc/init.d/openvpn start >/dev/null 2>&1"));
     EXPECT_EQ(ifindex, InRouterOut("cat /sys/class/net/tun0/ifindex"));
     EXPECT_EQ(1, ServicesLogCount({"\"service\": \"openvpn\"", "\"result\": \"running\""}));
+    // A changed configuration dials again; a start while that dial is in progress leaves it alone.
     WriteOpenvpnConfig("203.0.113.11 1194", "tun");
-    EXPECT_EQ(0, InRouter("/etc/init.d/openvpn start >/dev/null 2>&1"));
-    EXPECT_EQ(2, ServicesLogCount({"\"service\": \"openvpn\"", "\"result\": \"up\""}));
+    EXPECT_EQ(0, InRouter("/etc/init.d/openvpn start >/dev/null 2>&1 && /etc/init.d/openvpn start >/dev/null 2>&1"));
+    EXPECT_TRUE(WaitFor(15000, [&] { return ServicesLogCount({"\"service\": \"openvpn\"", "\"result\": \"up\""}) == 2; }));
+    EXPECT_EQ(2, ServicesLogCount({"\"service\": \"openvpn\"", "\"result\": \"running\""}));
+    EXPECT_EQ(0, ServicesLogCount({"\"service\": \"openvpn\"", "\"result\": \"cancelled\""}));
     EXPECT_TRUE(LinkExists("tun0"));
 
     // The tunnel rides on the WAN.
@@ -373,7 +412,12 @@ TEST_F(SimRouter, IfupVpnDialsL2tpOrPptpAndIfdownHangsUp)
     WriteVpnSection("pptp", "demo", "zunaro-demo", "203.0.113.12");
     ASSERT_TRUE(StartAndWait("ifup -w vpn", "pptp-vpn"));
     EXPECT_TRUE(PingFromRouter("114.114.115.115", "pptp-vpn"));
-    EXPECT_EQ(1, ServicesLogCount({"\"kind\": \"pptp\"", "\"action\": \"ifup\"", "\"server\": \"203.0.113.12\"",
+    // As long as on a router.
+    std::vector<double> times = DialTimes("pptp");
+    ASSERT_EQ(1u, times.size());
+    EXPECT_TRUE(times[0] >= 2 && times[0] <= 5) << times[0];
+    EXPECT_TRUE(HotplugRan({"\"action\": \"ifup\", \"interface\": \"vpn\", \"device\": \"pptp-vpn\""}, 1));
+    EXPECT_EQ(1, ServicesLogCount({"\"kind\": \"pptp\"", "\"server\": \"203.0.113.12\"",
                                    "\"username\": \"demo\"", "\"auto\": \"0\"", "\"result\": \"up\""}));
 
     // L2TP takes over the same interface.
@@ -386,6 +430,8 @@ TEST_F(SimRouter, IfupVpnDialsL2tpOrPptpAndIfdownHangsUp)
     EXPECT_FALSE(LinkExists("l2tp-vpn"));
     EXPECT_FALSE(PingFromRouter("8.8.8.8", "l2tp-vpn"));
     EXPECT_EQ(1, ServicesLogCount({"\"action\": \"ifdown\"", "\"device\": \"l2tp-vpn\"", "\"result\": \"stopped\""}));
+    // netifd names no device at ifdown: each hang-up, the one L2TP made of PPTP's too.
+    EXPECT_TRUE(HotplugRan({"{\"action\": \"ifdown\", \"interface\": \"vpn\", \"script\""}, 2));
 }
 
 TEST_F(SimRouter, TunnelFaultsNeverAfterAndDrop)
@@ -423,6 +469,7 @@ TEST_F(SimRouter, TunnelFaultsNeverAfterAndDrop)
 
     // A tunnel that comes up and goes away by itself: up at the dial, dropped after it.
     ASSERT_EQ(0, Sim("fault tunnel l2tp ok"));
+    ASSERT_EQ(0, Sim("fault tunnel l2tp after 0"));
     ASSERT_EQ(0, Sim("fault tunnel l2tp drop-after 1"));
     int up = ServicesLogCount({l2tp, "\"action\": \"ifup\"", "\"result\": \"up\""});
     EXPECT_EQ(0, InRouter("ifup -w vpn >/dev/null 2>&1"));
@@ -430,13 +477,15 @@ TEST_F(SimRouter, TunnelFaultsNeverAfterAndDrop)
     EXPECT_TRUE(WaitFor(10000, [&] { return ServicesLogCount({l2tp, "\"result\": \"dropped\""}) == 2; }));
     EXPECT_FALSE(LinkExists("l2tp-vpn"));
 
-    // A stop cancels a pending dial: when its delay has passed, no device came. The delay is long
-    // enough for the stop to come first even when each command takes a second on a busy machine.
+    // Another ifup (netifd takes the interface down and up) and a stop each cancel a pending
+    // dial: when its delay has passed, no device came. The delay is long enough for both to come
+    // first even when each command takes a second on a busy machine.
     ASSERT_EQ(0, Sim("fault tunnel l2tp ok"));
     ASSERT_EQ(0, Sim("fault tunnel l2tp after 5"));
     EXPECT_EQ(0, InRouter("ifup -w vpn >/dev/null 2>&1"));
+    EXPECT_EQ(0, InRouter("ifup -w vpn >/dev/null 2>&1"));
     EXPECT_EQ(0, InRouter("ifdown vpn >/dev/null 2>&1"));
-    EXPECT_TRUE(WaitFor(20000, [&] { return ServicesLogCount({l2tp, "\"result\": \"cancelled\""}) == 1; }));
+    EXPECT_TRUE(WaitFor(20000, [&] { return ServicesLogCount({l2tp, "\"result\": \"cancelled\""}) == 2; }));
     EXPECT_FALSE(LinkExists("l2tp-vpn"));
 }
 
@@ -465,8 +514,7 @@ TEST_F(SimRouter, DialsFailForUnknownNodesWrongCredentialsAndWithoutWan)
     ASSERT_EQ(0, Sim("fault wan up"));
     EXPECT_FALSE(LinkExists("tun0"));
 
-    EXPECT_EQ(0, InRouter("/etc/init.d/openvpn start >/dev/null 2>&1"));
-    EXPECT_TRUE(LinkExists("tun0"));
+    EXPECT_TRUE(StartAndWait("/etc/init.d/openvpn start", "tun0"));
 }
 
 TEST_F(SimRouter, LanHostReachesTheRouterAndBroadcastsArrive)
