@@ -6,9 +6,10 @@ ZUNARO_TOP=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 ZUNARO_PACKAGES="g++ make cmake pkg-config googletest libgtest-dev libjson-c-dev libxml2-dev libmnl-dev
 liblua5.1-0-dev lua5.1 zlib1g-dev curl iproute2 iputils-ping busybox python3 procps kmod util-linux
 shellcheck"
-# The web page's walk in a real browser; without them that one test is skipped.
+# The web interface's walk in a real browser (and libnl's headers, which LuCI's rpcd plugin builds
+# against); without them that one test is skipped.
 # shellcheck disable=SC2034  # scripts/test installs them
-ZUNARO_WEB_PACKAGES="chromium chromium-driver python3-selenium"
+ZUNARO_WEB_PACKAGES="chromium chromium-driver python3-selenium libnl-3-dev"
 
 znd_need_root() {
     if [ "$(id -u)" != 0 ]; then
@@ -70,7 +71,8 @@ znd_build() {
 #
 # Targets: host (libubox, ubus, uci and the web stack's rpcd and uhttpd, with their tools ubusd,
 # ubus, uci), host-asan (libubox, ubus and uci built with AddressSanitizer and
-# UndefinedBehaviorSanitizer, for the sanitized build), and the router targets (mips, mipsel,
+# UndefinedBehaviorSanitizer, for the sanitized build), luci (the web interface's runtime, see
+# scripts/luci-runtime), and the router targets (mips, mipsel,
 # aarch64), built with Zig's cross compiler (cmake/toolchains/zig-musl.cmake), which znd_zig
 # installs from the npm registry.
 
@@ -88,6 +90,7 @@ znd_dep() {
     dep_targets="" dep_built="" dep_in_source="" dep_key_files=""
     local openwrt_glibc="-DCMAKE_PROJECT_INCLUDE=$ZUNARO_TOP/cmake/deps/openwrt-glibc.cmake"
     local glibc_keys="$ZUNARO_TOP/cmake/deps/openwrt-glibc.cmake $ZUNARO_TOP/cmake/deps/glibc-strlcpy.h"
+    dep_script="" dep_parts=""   # a build of several archives by a script of its own
     case $1 in
         libubox) dep_archive=libubox-1aa36ee.tar.gz dep_url=https://github.com/openwrt/libubox.git
                  dep_cross_options="-DCMAKE_PROJECT_INCLUDE=$ZUNARO_TOP/cmake/deps/static-tools.cmake -DCMAKE_SKIP_RPATH=ON"
@@ -109,6 +112,19 @@ znd_dep() {
         uhttpd) dep_archive=uhttpd-f682cca.tar.gz dep_url=https://github.com/openwrt/uhttpd.git
                 dep_commit=f682ccabee9ed5f39dd3b0aaf96228975eeb478d
                 dep_options="$dep_options -DTLS_SUPPORT=OFF -DLUA_SUPPORT=OFF -DUCODE_SUPPORT=OFF -DCMAKE_C_FLAGS=-Wno-error=stringop-overread" ;;
+        # The LuCI runtime of the web interface's walk: ucode, lucihttp, LuCI's base, status module,
+        # theme and rpcd plugin (a subset of the tree at that commit) and iwinfo's headers, built
+        # with the libraries and the web stack above by scripts/luci-runtime into a staging root.
+        ucode) dep_archive=ucode-be92ebd.tar.gz dep_url=https://github.com/jow-/ucode.git
+               dep_commit=be92ebd706339fd4a848b88ee516b1ac4eb62ef8 ;;
+        lucihttp) dep_archive=lucihttp-9b5b683.tar.gz dep_url=https://github.com/jow-/lucihttp.git
+                  dep_commit=9b5b683fbb2bb0010aa031d620d0ab8105516757 ;;
+        luci) dep_archive=luci-bf48c56-subset.tar.gz dep_url=https://github.com/openwrt/luci.git
+              dep_commit=bf48c560a783fb2165df88d88247e63e621abef5 ;;
+        iwinfo) dep_archive=iwinfo-include-f5dd57a.tar.gz dep_url=https://github.com/openwrt/iwinfo.git
+                dep_commit=f5dd57a84cc31a403a1383dd14944fa2e2b5824a ;;
+        luci-runtime) dep_script=$ZUNARO_TOP/scripts/luci-runtime
+                      dep_parts="libubox ubus uci ucode lucihttp rpcd uhttpd luci iwinfo" ;;
         json-c) dep_archive=json-c-0.18.tar.gz dep_url=https://github.com/json-c/json-c.git
                 dep_commit=json-c-0.18-20240915
                 dep_options="-DBUILD_SHARED_LIBS=ON -DBUILD_STATIC_LIBS=ON -DBUILD_TESTING=OFF
@@ -156,6 +172,9 @@ znd_deps_target() {
         host) deps_list="libubox ubus uci rpcd uhttpd udebug procd ubox jsonpath" deps_cmake="" ;;
         # The libraries again with AddressSanitizer and UndefinedBehaviorSanitizer, for the
         # sanitized build: the sanitizers then see inside libubox, libubus and libuci too.
+        # The web interface's runtime as the router has it, in build-deps/luci/prefix (a root
+        # with the router's /usr prefix; see scripts/luci-runtime).
+        luci) deps_list="luci-runtime" deps_cmake="" ;;
         host-asan) deps_list="libubox ubus uci" deps_cmake=""
                    deps_flags="-fsanitize=address,undefined -fno-omit-frame-pointer" ;;
         mips|mipsel|aarch64)
@@ -207,6 +226,26 @@ znd_dep_install_files() {
     done
 }
 
+# znd_deps_script NAME (inside znd_deps): NAME built by its script from the archives of its parts
+# into $dir/prefix, again only when the script or an archive changed.
+znd_deps_script() {
+    local script=$dep_script part parts=$dep_parts
+    key=$(sha256sum <"$script")
+    for part in $parts; do
+        znd_dep "$part"
+        archive=$(znd_dep_archive "$part" 2>"$dir/why") || return 1
+        key=$(printf '%s\n' "$key" "$(sha256sum <"$archive")" | sha256sum | cut -c1-64)
+    done
+    [ "$(cat "$dir/stamp/$1" 2>/dev/null)" != "$key" ] || return 0
+    echo "== building $1 for $target" >&2
+    rm -f "$dir/stamp/$1"
+    if ! "$script" "$dir/work" "$dir/prefix" >"$dir/$1.log" 2>&1; then
+        echo "$1 did not build for $target (see $dir/$1.log): $(grep -m1 -i -e 'error' "$dir/$1.log" || tail -n 1 "$dir/$1.log")" >"$dir/why"
+        return 1
+    fi
+    echo "$key" >"$dir/stamp/$1"
+}
+
 # znd_deps TARGET: builds what is out of date; prints the prefix. On failure the status is
 # non-zero and build-deps/TARGET/why holds one line that says why.
 znd_deps() {
@@ -221,6 +260,10 @@ znd_deps() {
         "-DCMAKE_SHARED_LINKER_FLAGS=$deps_flags" "-DCMAKE_MODULE_LINKER_FLAGS=$deps_flags")
     for name in $deps_list; do
         znd_dep "$name"
+        if [ -n "$dep_script" ]; then
+            znd_deps_script "$name" || return 1
+            continue
+        fi
         # The cross options' CMake include is part of the key through its text.
         cross_key=""
         if [ "$deps_cross" = 1 ]; then

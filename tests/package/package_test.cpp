@@ -1,7 +1,8 @@
-// The router package without an OpenWrt SDK: the ACL as rpcd reads it, the Makefile against the
-// one list of installed files, and the daemon's paths against what is installed or made at run
-// time. The init script runs under procd in tests/e2e/procd_test.cpp; the programs' shared
-// libraries are checked against DEPENDS by needed-check (scripts/cross --dynamic).
+// The router packages without an OpenWrt SDK: the web interface's ACL and menu entry as rpcd and
+// LuCI read them, each Makefile against its one list of installed files, and the daemon's paths
+// against what is installed or made at run time. The init script runs under procd in
+// tests/e2e/procd_test.cpp; the programs' shared libraries are checked against DEPENDS by
+// needed-check (scripts/cross --dynamic).
 #include <cstdlib>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -17,16 +18,17 @@
 namespace {
 
 const std::string kDir = ZND_PACKAGE_DIR;
+const std::string kLuciDir = ZND_LUCI_APP_DIR;
 
 struct Installed {
     std::string package, mode, source, dest;
     bool operator<(const Installed &o) const { return dest < o.dest; }
 };
 
-std::vector<Installed> FilesList()
+std::vector<Installed> FilesList(const std::string &dir = kDir)
 {
     std::vector<Installed> out;
-    std::istringstream in(ZND_TestReadFile(kDir + "/files.list"));
+    std::istringstream in(ZND_TestReadFile(dir + "/files.list"));
     for (std::string line; std::getline(in, line);) {
         if (line.empty() || line[0] == '#')
             continue;
@@ -70,44 +72,80 @@ json_object *Get(json_object *obj, const char *key)
     return json_object_object_get_ex(obj, key, &v) ? v : nullptr;
 }
 
-TEST(Package, AclGrantsTheDaemonObjectAndTheSettingsToWritersOnly)
+// The methods of the web interface's rpcd object, in the order its ucode file defines them.
+std::vector<std::string> PluginMethods()
 {
-    json_object *acl = json_object_from_file((kDir + "/files/zunaro.acl.json").c_str());
+    std::vector<std::string> out;
+    std::istringstream in(ZND_TestReadFile(kLuciDir + "/root/usr/share/rpcd/ucode/luci.zunaro"));
+    bool inside = false;
+    for (std::string line; std::getline(in, line);) {
+        if (line == "const methods = {")
+            inside = true;
+        else if (line == "};")
+            inside = false;
+        else if (inside && line.size() > 4 && line[0] == '\t' && line[1] != '\t' && line.compare(line.size() - 3, 3, ": {") == 0)
+            out.push_back(line.substr(1, line.size() - 4));
+    }
+    return out;
+}
+
+// Reading is granted apart from acting, on the web interface's own object only: no uci, no files,
+// not the daemon's object (its replies carry the password); every method of the object is granted
+// under one of the two.
+TEST(Package, WebAclGrantsReadingAndActingApartOnTheAppObjectOnly)
+{
+    json_object *acl = json_object_from_file((kLuciDir + "/root/usr/share/rpcd/acl.d/luci-app-zunaro.json").c_str());
     ASSERT_NE(nullptr, acl) << "does not parse";
-    ASSERT_EQ(std::vector<std::string>{"zunaro"}, Keys(acl));
-    json_object *group = Get(acl, "zunaro");
-    std::vector<std::string> perms;
-    for (const auto &k : Keys(group))
-        if (k != "description")
-            perms.push_back(k);
-    EXPECT_EQ((std::vector<std::string>{"read", "write"}), perms);
-    // Reading grants the key log alone: the daemon's replies carry the password, so the object
-    // itself is for writers only.
-    json_object *read = Get(group, "read");
-    EXPECT_EQ((std::vector<std::string>{"ubus", "file"}), Keys(read));
-    EXPECT_EQ(std::vector<std::string>{"file"}, Keys(Get(read, "ubus")));
-    EXPECT_EQ(std::vector<std::string>{"read"}, Strings(Get(Get(read, "ubus"), "file")));
-    EXPECT_EQ(std::vector<std::string>{"/tmp/zunaro.log"}, Keys(Get(read, "file")));
-    EXPECT_EQ(std::vector<std::string>{"read"}, Strings(Get(Get(read, "file"), "/tmp/zunaro.log")));
-    json_object *write = Get(group, "write");
-    EXPECT_EQ((std::vector<std::string>{"ubus", "uci"}), Keys(write));
-    json_object *ubus = Get(write, "ubus");
-    EXPECT_EQ((std::vector<std::string>{"zunaro", "session", "uci"}), Keys(ubus));
-    EXPECT_EQ(std::vector<std::string>{"rpc"}, Strings(Get(ubus, "zunaro")));
-    EXPECT_EQ(std::vector<std::string>{"destroy"}, Strings(Get(ubus, "session")));
-    EXPECT_EQ((std::vector<std::string>{"set", "commit"}), Strings(Get(ubus, "uci")));
-    EXPECT_EQ(std::vector<std::string>{"userinfo"}, Strings(Get(write, "uci")));
+    ASSERT_EQ(std::vector<std::string>{"luci-app-zunaro"}, Keys(acl));
+    json_object *group = Get(acl, "luci-app-zunaro");
+    EXPECT_EQ((std::vector<std::string>{"description", "read", "write"}), Keys(group));
+    std::vector<std::string> granted;
+    for (const char *perm : {"read", "write"}) {
+        json_object *p = Get(group, perm);
+        EXPECT_EQ(std::vector<std::string>{"ubus"}, Keys(p)) << perm;
+        EXPECT_EQ(std::vector<std::string>{"luci.zunaro"}, Keys(Get(p, "ubus"))) << perm;
+        for (const auto &m : Strings(Get(Get(p, "ubus"), "luci.zunaro")))
+            granted.push_back(m);
+    }
+    EXPECT_EQ((std::vector<std::string>{"status", "nodes", "keylog"}),
+              Strings(Get(Get(Get(group, "read"), "ubus"), "luci.zunaro")));
+    EXPECT_EQ((std::vector<std::string>{"login", "logout", "start", "stop"}),
+              Strings(Get(Get(Get(group, "write"), "ubus"), "luci.zunaro")));
+    EXPECT_EQ(PluginMethods(), granted) << "the object's methods and the ACL differ";
     json_object_put(acl);
 }
 
-TEST(Package, MakefileInstallsExactlyTheListedFiles)
+// The menu entry puts the view under Services for the holders of the app's ACL, and the view it
+// names is installed.
+TEST(Package, WebMenuEntryOpensTheInstalledViewUnderServices)
 {
+    json_object *menu = json_object_from_file((kLuciDir + "/root/usr/share/luci/menu.d/luci-app-zunaro.json").c_str());
+    ASSERT_NE(nullptr, menu) << "does not parse";
+    ASSERT_EQ(std::vector<std::string>{"admin/services/zunaro"}, Keys(menu));
+    json_object *entry = Get(menu, "admin/services/zunaro");
+    json_object *action = Get(entry, "action");
+    ASSERT_NE(nullptr, action);
+    EXPECT_STREQ("view", json_object_get_string(Get(action, "type")));
+    std::string view = std::string("/www/luci-static/resources/view/") + json_object_get_string(Get(action, "path")) + ".js";
+    bool listed = false;
+    for (const auto &f : FilesList(kLuciDir))
+        listed = listed || f.dest == view;
+    EXPECT_TRUE(listed) << view << " is not installed";
+    EXPECT_EQ(std::vector<std::string>{"luci-app-zunaro"}, Strings(Get(Get(entry, "depends"), "acl")));
+    EXPECT_NE(nullptr, Get(entry, "title"));
+    json_object_put(menu);
+}
+
+// A package Makefile's install steps against its files.list.
+void CheckMakefileAgainstFilesList(const std::string &dir)
+{
+    SCOPED_TRACE(dir);
     const std::map<std::string, std::string> modes = {
         {"$(INSTALL_BIN)", "0755"}, {"$(INSTALL_DATA)", "0644"}, {"$(INSTALL_CONF)", "0600"}};
     const std::string section = "define Package/", install = "/install", built = "$(PKG_INSTALL_DIR)";
     std::set<Installed> made;
     std::string package;
-    std::istringstream in(ZND_TestReadFile(kDir + "/Makefile"));
+    std::istringstream in(ZND_TestReadFile(dir + "/Makefile"));
     for (std::string line; std::getline(in, line);) {
         std::istringstream words(line);
         std::string step, src, dest, extra;
@@ -132,7 +170,7 @@ TEST(Package, MakefileInstallsExactlyTheListedFiles)
             ADD_FAILURE() << "an install step of another form: " << line;
         }
     }
-    std::vector<Installed> listed = FilesList();
+    std::vector<Installed> listed = FilesList(dir);
     ASSERT_FALSE(listed.empty());
     std::set<Installed> want(listed.begin(), listed.end());
     EXPECT_EQ(listed.size(), want.size()) << "a destination listed twice";
@@ -143,9 +181,15 @@ TEST(Package, MakefileInstallsExactlyTheListedFiles)
         EXPECT_EQ(a->mode, b->mode) << a->dest;
         EXPECT_EQ(a->source, b->source) << a->dest;
         if (a->source != "cmake") {
-            EXPECT_TRUE(ZND_TestFileExists(kDir + "/" + a->source)) << a->source;
+            EXPECT_TRUE(ZND_TestFileExists(dir + "/" + a->source)) << a->source;
         }
     }
+}
+
+TEST(Package, MakefilesInstallExactlyTheListedFiles)
+{
+    CheckMakefileAgainstFilesList(kDir);
+    CheckMakefileAgainstFilesList(kLuciDir);
     // The configuration the user owns survives an upgrade.
     std::string makefile = ZND_TestReadFile(kDir + "/Makefile");
     EXPECT_NE(std::string::npos, makefile.find("define Package/zunaro/conffiles\n/etc/config/userinfo\n"));
