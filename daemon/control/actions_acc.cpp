@@ -101,15 +101,28 @@ uint32_t ZND_ActionWanAbnormalDisconnect(ZND_Params, ZND_BusBuf *)
     return ret;
 }
 
+namespace {
+
+// NetDevChange's interface name and action, logged; false (logged too) when one is missing.
+bool net_dev_params(ZND_Params params, const char **name, const char **action)
+{
+    *name = params ? params[0] : nullptr;
+    *action = params ? params[1] : nullptr;
+    if (!*name || !*action) {
+        ZND_ERROR("ifName or action is NULL");
+        return false;
+    }
+    ZND_INFO("netDevice change ifName(%s), action(%s), accTun(%s)", *name, *action, g_znd.client.accTun);
+    return true;
+}
+
+} // namespace
+
 uint32_t ZND_ActionNetDevChange(ZND_Params params, ZND_BusBuf *out)
 {
-    const char *name = params ? params[0] : nullptr;
-    const char *action = params ? params[1] : nullptr;
-    if (!name || !action) {
-        ZND_ERROR("ifName or action is NULL");
+    const char *name, *action;
+    if (!net_dev_params(params, &name, &action))
         return ZND_ERR_ARG;
-    }
-    ZND_INFO("netDevice change ifName(%s), action(%s), accTun(%s)", name, action, g_znd.client.accTun);
     uint32_t ret = ZND_OK;
     if (strcmp(name, g_znd.client.accTun) == 0) {
         if (strcmp(action, "up") == 0 && ZND_TrafficRouteTabIsEmpty()) {
@@ -146,13 +159,9 @@ uint32_t ZND_ActionNetDevChangeAfterLoss(ZND_Params params, ZND_BusBuf *out)
 {
     if (g_znd.lastEvent != ZND_EVT_ABNORMAL_DISCONNECT || !ZND_TimeoutPending(&g_znd.accTimer))
         return ZND_RefuseEvent(ZND_EVT_NET_DEV_CHANGE, out);
-    const char *name = params ? params[0] : nullptr;
-    const char *action = params ? params[1] : nullptr;
-    if (!name || !action) {
-        ZND_ERROR("ifName or action is NULL");
+    const char *name, *action;
+    if (!net_dev_params(params, &name, &action))
         return ZND_ERR_ARG;
-    }
-    ZND_INFO("netDevice change ifName(%s), action(%s), accTun(%s)", name, action, g_znd.client.accTun);
     if (strcmp(name, "wan") != 0 || strcmp(action, "up") != 0)
         return ZND_OK;
     ZND_INFO("wan up, check network now");
