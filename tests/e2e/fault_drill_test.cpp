@@ -85,8 +85,7 @@ protected:
             "case \"$line\" in *'table 250'*) : >" + kRun + "/drill.ready ;; "
             "*'table login'*) sleep " + std::to_string(delay_s) + "; kill -9 $(cat " + kRun + "/daemon.pid); : >" +
             kRun + "/drill.killed; exit 0 ;; esac; done";
-        ASSERT_EQ(0, ZND_TestSh("(" ZND_SIM_DIR "/router exec /bin/sh -c " + ZND_TestQuote(script) +
-                                " >/dev/null 2>&1 &) >/dev/null 2>&1"));
+        ASSERT_EQ(0, InRouterBackground(script));
         ASSERT_TRUE(WaitFor(10000, [&] {
             InRouter("ip route replace 192.0.2.250/32 dev lo table 250; ip route flush table 250");
             return ZND_TestFileExists(kState + "/run/drill.ready");

@@ -172,6 +172,11 @@ int RouterSession::InRouter(const std::string &cmd)
     return Sim("exec /bin/sh -c " + ZND_TestQuote(cmd));
 }
 
+int RouterSession::InRouterBackground(const std::string &script)
+{
+    return ZND_TestSh("(" + kRouter + " exec /bin/sh -c " + ZND_TestQuote(script) + " >/dev/null 2>&1 &) >/dev/null 2>&1");
+}
+
 std::string RouterSession::InRouterOut(const std::string &cmd)
 {
     return ZND_TestShOut(kRouter + " exec /bin/sh -c " + ZND_TestQuote(cmd) + " 2>>" + kCmdLog);

@@ -53,6 +53,8 @@ protected:
     // A shell command inside the router: exit code, or its standard output.
     int InRouter(const std::string &cmd);
     std::string InRouterOut(const std::string &cmd);
+    // A shell script inside the router, in the background; its exit code, whether it started.
+    int InRouterBackground(const std::string &script);
 
     // "rpc" with method and string parameters (request id 1).
     Reply Rpc(const std::string &method, const std::vector<std::string> &params = {});

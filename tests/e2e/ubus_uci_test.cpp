@@ -76,13 +76,6 @@ TEST_F(RouterSession, UciToolAndDaemonReadEachOthersCommits)
     EXPECT_EQ("", InRouterOut("uci changes")) << "nothing left staged";
 }
 
-// A script run inside the router in the background; it touches DONE when it ends.
-void RunInRouter(const std::string &script, const std::string &done)
-{
-    ASSERT_EQ(0, ZND_TestSh("(" ZND_SIM_DIR "/router exec /bin/sh -c " + ZND_TestQuote(script + "; : >" + done) +
-                            " >/dev/null 2>&1 &) >/dev/null 2>&1"));
-}
-
 // Three writers of the same packages at once: the daemon (network.vpn at each AccStart), zunaroctl
 // (userinfo after each start and stop) and the uci tool (options of its own in both packages).
 // What zunaroctl or the daemon reported as done reads back right after it; every commit the tool
@@ -94,20 +87,18 @@ TEST_F(RouterSession, ThreeWritersLoseNothingAndUndoNothing)
     const int cycles = env && *env ? atoi(env) : 40;
     ASSERT_EQ("LOGIN_OK", Rpc("Login", {"demo", "zunaro-demo"}).Status());
     const std::string run = "/run/zunaro-sim/run/", zunaroctl = ZND_BUILD_DIR "/tools/zunaroctl/zunaroctl";
-    RunInRouter("i=0; while [ $i -lt 500 ]; do i=$((i+1)); "
+    ASSERT_EQ(0, InRouterBackground("i=0; while [ $i -lt 500 ]; do i=$((i+1)); "
                 "{ uci set userinfo.1.t$i=$i && uci commit userinfo && echo userinfo.1.t$i; } || true; "
                 "{ uci set network.lan.t$i=$i && uci commit network && echo network.lan.t$i; } || true; "
-                "done >" + run + "tool.done.part",
-                run + "tool.ended");
-    RunInRouter("i=0; while [ $i -lt " + std::to_string(cycles) + " ]; do i=$((i+1)); "
+                "done >" + run + "tool.done.part; : >" + run + "tool.ended"));
+    ASSERT_EQ(0, InRouterBackground("i=0; while [ $i -lt " + std::to_string(cycles) + " ]; do i=$((i+1)); "
                 "if [ $((i % 2)) = 1 ]; then m=l2tp n=1; else m=pptp n=2; fi; "
                 + zunaroctl + " start $m $n --no-reconnect --wait 0 >/dev/null 2>>" + run + "ctl.err; "
                 "echo \"start $? $m $n $(uci -q get userinfo.1.mode) $(uci -q get userinfo.1.node) "
                 "$(uci -q get userinfo.1.reconn) $(uci -q get userinfo.1.currState) $(uci -q get network.vpn.proto) "
                 "$(uci -q get network.vpn.server)\"; "
                 + zunaroctl + " stop >/dev/null 2>>" + run + "ctl.err; echo \"stop $? $(uci -q get userinfo.1.currState)\"; "
-                "done >" + run + "cycles",
-                run + "cycles.ended");
+                "done >" + run + "cycles; : >" + run + "cycles.ended"));
     ASSERT_TRUE(WaitFor(300000, [&] {
         return ZND_TestFileExists(kState + "/run/tool.ended") && ZND_TestFileExists(kState + "/run/cycles.ended");
     }));
