@@ -10,5 +10,13 @@
 // untouched and false is returned with errno set.
 bool ZND_FileReplace(const char *path, const std::string &content, mode_t mode,
                      const struct stat *owner_like = nullptr);
+// ZND_FileReplace in two steps, for a caller that must do more before the new text appears at
+// path (lock the new file, check that path is still what it read): the new file is written and
+// synced as "." + name + "." + tag + six characters beside path's target; its descriptor comes
+// back (-1 on failure, nothing left behind) and its path in *staged. The commit renames it over
+// path's target and syncs the directory; on failure it removes the staged file.
+int ZND_FileStage(const char *path, const std::string &content, mode_t mode, const struct stat *owner_like,
+                  const char *tag, std::string *staged);
+bool ZND_FileCommitStaged(const std::string &staged, const char *path);
 // Reads the whole file, and its permission bits when mode is given; false when it cannot be read.
 bool ZND_FileRead(const char *path, std::string *content, mode_t *mode = nullptr);

@@ -63,33 +63,54 @@ std::string resolve(const std::string &path)
 
 } // namespace
 
-bool ZND_FileReplace(const char *path, const std::string &content, mode_t mode, const struct stat *owner_like)
+int ZND_FileStage(const char *path, const std::string &content, mode_t mode, const struct stat *owner_like,
+                  const char *tag, std::string *staged)
 {
     std::string target = resolve(path);
-    std::string dir = dir_of(target);
     // A leading dot and a dot inside: never a valid package name, so never loaded as one.
-    std::string tmp = dir + "/." + base_of(target) + ".XXXXXX";
-    int fd = mkostemp(&tmp[0], O_CLOEXEC);
+    *staged = dir_of(target) + "/." + base_of(target) + "." + tag + "XXXXXX";
+    int fd = mkostemp(&(*staged)[0], O_CLOEXEC);
     if (fd < 0)
-        return false;
-
+        return -1;
     bool ok = fchmod(fd, mode & 07777) == 0;
     if (ok && owner_like && fchown(fd, owner_like->st_uid, owner_like->st_gid) != 0) {
         // Not permitted for an unprivileged caller: the file stays ours, with the same mode.
     }
-    ok = ok && write_all(fd, content) && fsync(fd) == 0;
-    if (close(fd) != 0)
-        ok = false;
-    if (ok && rename(tmp.c_str(), target.c_str()) != 0)
-        ok = false;
-    if (!ok) {
+    if (ok && write_all(fd, content) && fsync(fd) == 0)
+        return fd;
+    int saved = errno;
+    close(fd);
+    unlink(staged->c_str());
+    errno = saved;
+    return -1;
+}
+
+bool ZND_FileCommitStaged(const std::string &staged, const char *path)
+{
+    std::string target = resolve(path);
+    if (rename(staged.c_str(), target.c_str()) != 0) {
         int saved = errno;
-        unlink(tmp.c_str());
+        unlink(staged.c_str());
         errno = saved;
         return false;
     }
-    sync_dir(dir);
+    sync_dir(dir_of(target));
     return true;
+}
+
+bool ZND_FileReplace(const char *path, const std::string &content, mode_t mode, const struct stat *owner_like)
+{
+    std::string staged;
+    int fd = ZND_FileStage(path, content, mode, owner_like, "", &staged);
+    if (fd < 0)
+        return false;
+    if (close(fd) != 0) {
+        int saved = errno;
+        unlink(staged.c_str());
+        errno = saved;
+        return false;
+    }
+    return ZND_FileCommitStaged(staged, path);
 }
 
 bool ZND_FileRead(const char *path, std::string *content, mode_t *mode)

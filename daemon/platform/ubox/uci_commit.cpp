@@ -1,5 +1,7 @@
 #include "platform/ubox/uci_commit.h"
 
+#include "platform/file.h"
+
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -23,6 +25,8 @@ constexpr int kForeignCommitWaitMs = 1000;
 constexpr int kForeignCommitPollMs = 2;
 // How long a commit keeps the new package locked while writers of the replaced file finish.
 constexpr int kSettleWaitMs = 2000;
+// Our new files: ".<package>.zunaro-XXXXXX".
+constexpr char kOwnTag[] = "zunaro-";
 
 std::string dir_of(const std::string &path)
 {
@@ -56,14 +60,14 @@ bool foreign_commit_pending(const std::string &dir, const std::string &package)
     return pending;
 }
 
-// New files of ours that a killed writer left behind. Only called with the current package file
+// New files of ours that a killed writer left behind (named after the package file's target). Only called with the current package file
 // locked: no commit of ours to it is under way, so every such file is left over.
 void remove_left_over(const std::string &dir, const std::string &package)
 {
     DIR *d = opendir(dir.c_str());
     if (!d)
         return;
-    const std::string prefix = "." + package + ".zunaro-";
+    const std::string prefix = "." + package + "." + kOwnTag;
     while (struct dirent *e = readdir(d))
         if (has_prefix(e->d_name, prefix))
             unlinkat(dirfd(d), e->d_name, 0);
@@ -82,34 +86,6 @@ bool write_all(int fd, const std::string &text, off_t offset)
         done += (size_t)n;
     }
     return true;
-}
-
-void sync_dir(const std::string &dir)
-{
-    int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        fsync(fd);
-        close(fd);
-    }
-}
-
-// Writes text to a new file beside the package with the package's mode and owner. Returns its
-// path, or "" (nothing left behind) when any step failed.
-std::string write_new_file(const ZND_UciLockedPackage &pkg, const std::string &text)
-{
-    std::string path = dir_of(pkg.real_path) + "/." + pkg.name + ".zunaro-XXXXXX";
-    int fd = mkostemp(&path[0], O_CLOEXEC);
-    if (fd < 0)
-        return "";
-    bool ok = write_all(fd, text, 0) && fsync(fd) == 0 && fchmod(fd, pkg.st.st_mode & 07777) == 0 &&
-              (fchown(fd, pkg.st.st_uid, pkg.st.st_gid) == 0 || errno == EPERM);
-    if (close(fd) != 0)
-        ok = false;
-    if (!ok) {
-        unlink(path.c_str());
-        return "";
-    }
-    return path;
 }
 
 // Whether another process has the file (dev, ino) open: it may still lock it and read it.
@@ -246,33 +222,35 @@ bool ZND_UciLockPackage(const char *dir, const char *package, ZND_UciLockedPacka
             close(fd);
             return false;
         }
-        out->real_path = real;
         out->fd = fd;
-        remove_left_over(dir_of(out->real_path), package);
+        const std::string target = real;
+        remove_left_over(dir_of(target), target.substr(target.rfind('/') + 1));
         return true;
     }
 }
 
 bool ZND_UciReplacePackage(ZND_UciLockedPackage *pkg, const std::string &text)
 {
-    std::string fresh = write_new_file(*pkg, text);
-    if (fresh.empty())
+    std::string fresh;
+    int held = ZND_FileStage(pkg->path.c_str(), text, pkg->st.st_mode, &pkg->st, kOwnTag, &fresh);
+    if (held < 0)
         return false;
     // The new file is locked before anybody can open it as the package. A writer of a replaced
     // file (one that waited on an earlier commit's old file) may have started a commit from the
     // text we read meanwhile: its new file is there, and renaming ours now would lose its change.
-    int held = open(fresh.c_str(), O_RDWR | O_CLOEXEC);
     struct stat now;
-    bool current = held >= 0 && flock(held, LOCK_EX) == 0 && stat(pkg->path.c_str(), &now) == 0 &&
-                   same_file(now, pkg->st) && !foreign_commit_pending(dir_of(pkg->path), pkg->name);
-    if (!current || rename(fresh.c_str(), pkg->real_path.c_str()) != 0) {
-        if (held >= 0)
-            close(held);
+    bool current = flock(held, LOCK_EX) == 0 && stat(pkg->path.c_str(), &now) == 0 && same_file(now, pkg->st) &&
+                   !foreign_commit_pending(dir_of(pkg->path), pkg->name);
+    if (!current) {
+        close(held);
         unlink(fresh.c_str());
-        errno = current ? errno : EAGAIN;
+        errno = EAGAIN;
         return false;
     }
-    sync_dir(dir_of(pkg->real_path));
+    if (!ZND_FileCommitStaged(fresh, pkg->path.c_str())) {
+        close(held);
+        return false;
+    }
     hand_over(pkg->fd, text);
     close(pkg->fd);
     pkg->fd = settle(*pkg, held, pkg->st);

@@ -15,7 +15,6 @@ struct ZND_UciLockedPackage {
     int fd = -1;           // the package file, locked exclusively
     std::string name;      // the package
     std::string path;      // the package file as the configuration directory names it
-    std::string real_path; // where it is (symbolic links followed): what the rename replaces
     struct stat st = {};
 };
 
